@@ -1,0 +1,38 @@
+# The two commands of the README: `make demo` and `make test`. Both install what is missing.
+JOBS ?= 2
+# Warnings are errors in CI builds.
+WERROR := $(if $(CI),ON,OFF)
+
+.PHONY: all deps test test-native test-asan build-win32 fuzz-smoke clean
+
+all: deps
+	cmake --preset default -DVO_WERROR=$(WERROR)
+	cmake --build --preset default -j$(JOBS)
+
+deps:
+	scripts/install-deps.sh
+
+test: deps test-native test-asan build-win32 fuzz-smoke
+	@echo "make test: every suite passed"
+
+test-native:
+	cmake --preset default -DVO_WERROR=$(WERROR)
+	cmake --build --preset default -j$(JOBS)
+	ctest --preset default
+
+test-asan:
+	cmake --preset asan -DVO_WERROR=$(WERROR)
+	cmake --build --preset asan -j$(JOBS)
+	ctest --preset asan
+
+build-win32:
+	cmake --preset win32 -DVO_WERROR=ON
+	cmake --build --preset win32 -j$(JOBS)
+
+fuzz-smoke:
+	cmake --preset fuzz -DVO_WERROR=$(WERROR)
+	cmake --build --preset fuzz -j$(JOBS)
+	scripts/fuzz-smoke.sh
+
+clean:
+	rm -rf build

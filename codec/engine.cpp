@@ -1,0 +1,92 @@
+#include "codec/engine.h"
+
+#include <thread>
+
+#include "codec/rle.h"
+#include "core/exception.h"
+#include "core/messages.h"
+
+namespace vo {
+
+namespace {
+constexpr int32_t kExpandSinkLimit = 0x7FFFFFFF;
+constexpr int32_t kPercentExactBelow = 100001;
+
+// Gives up the rest of the time slice at each buffer boundary, as long runs always have.
+void YieldProcessor() { std::this_thread::yield(); }
+}  // namespace
+
+int32_t ProgressPercent(int32_t done, int32_t total) {
+  if (total <= 0) return 0;  // no run with a source ever reports this; no division by zero
+  if (total < kPercentExactBelow) return done * 100 / total;
+  return done / (total / 100);
+}
+
+TCodecRun::TCodecRun(const TCodecSettings& settings, TStream& sink, TStream& source,
+                     int32_t sourceCount, TCodecMode mode, bool unscramble)
+    : SinkLimit(mode == TCodecMode::Expand ? kExpandSinkLimit
+                                           : sourceCount - settings.CompressReserve),
+      SourceRemaining(sourceCount),
+      UnscrambleInput(mode == TCodecMode::Expand && settings.Key != 0 && unscramble),
+      ScrambleOutput(mode == TCodecMode::Compress && settings.Key != 0),
+      ProgressCallback(settings.OnShowProgress),
+      SinkStream(sink),
+      SourceStream(source),
+      SourceCount(sourceCount) {
+  const auto key = static_cast<uint32_t>(settings.Key);
+  for (unsigned i = 0; i < 4; ++i) KeyBytes[i] = static_cast<uint8_t>(key >> (8 * i));
+}
+
+bool TCodecRun::RefillSource() {
+  EndOfInput = true;
+  // A negative count from a damaged header reads nothing, like a count of 0.
+  if (SourceRemaining <= 0) return false;
+  const auto ask = std::min<std::size_t>(kBufferSize, static_cast<std::size_t>(SourceRemaining));
+  const std::size_t n = SourceStream.Read(SourceBuffer.data(), ask);
+  SourceRemaining -= static_cast<int32_t>(n);
+  if (n == 0) return false;
+  SourcePos = 0;
+  SourceEnd = n;
+  if (ProgressCallback) {
+    int32_t percent = ProgressPercent(SourceCount - SourceRemaining, SourceCount);
+    ProgressCallback(percent);
+    if (percent == -1) return false;
+  }
+  YieldProcessor();
+  EndOfInput = false;
+  return true;
+}
+
+void TCodecRun::WriteSinkBuffer() {
+  YieldProcessor();
+  SinkStream.WriteBuffer(SinkBuffer.data(), SinkFill);
+  SinkFill = 0;
+}
+
+void TCodecRun::FlushSink() {
+  if (SinkFill != 0) SinkStream.WriteBuffer(SinkBuffer.data(), SinkFill);
+  SinkFill = 0;
+}
+
+void TCodecRun::RaiseSinkLimit() { throw EUnableToCompress(kMsgCouldNotCompress); }
+
+int32_t RunCodec(const TCodecSettings& component, TStream& sink, TStream& source,
+                 int32_t sourceCount, int32_t outputSize, uint8_t method, uint32_t& checksum,
+                 TCodecMode mode, bool unscramble) {
+  TCodecRun run(component, sink, source, sourceCount, mode, unscramble);
+  const bool expand = mode == TCodecMode::Expand;
+  switch (method) {
+    case kMethodRle:
+      if (!expand) throw EUnrecognizedCompressionMethod(kMsgRleDisabled);
+      ExpandRle(run);
+      break;
+    default:  // no method: nothing passes, the checksum is 0
+      break;
+  }
+  (void)outputSize;
+  checksum = expand ? run.SinkSum : run.SourceSum;
+  run.FlushSink();
+  return run.SinkCount;
+}
+
+}  // namespace vo

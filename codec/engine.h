@@ -1,0 +1,113 @@
+// The codec engine: one run moves an entry's bytes from a source stream through a method to a
+// sink stream, with 8192-byte buffers, byte sums, key scrambling, progress and an output limit.
+// Methods see only GetSourceByte, EndOfInput and PutSinkByte of the run they are given.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "core/stream.h"
+
+namespace vo {
+
+// The MethodIndex stored in each entry header.
+inline constexpr uint8_t kMethodNon = 0;
+inline constexpr uint8_t kMethodRle = 1;
+inline constexpr uint8_t kMethodLzh = 2;
+inline constexpr uint8_t kMethodCus = 3;
+inline constexpr uint8_t kMethodLh5 = 4;
+
+enum class TCodecMode : uint8_t { Compress = 0, Expand = 1 };
+
+// Told the progress after each source refill; answering -1 cancels the input.
+using TShowProgressEvent = std::function<void(int32_t& PercentageDone)>;
+
+// What a run takes from the component that starts it.
+struct TCodecSettings {
+  TShowProgressEvent OnShowProgress;
+  int32_t Key = 0;
+  int32_t CompressReserve = 0;
+};
+
+int32_t ProgressPercent(int32_t done, int32_t total);
+
+// The state of one run. Runs are independent objects, so separate runs may proceed on
+// separate threads; one run belongs to one thread.
+class TCodecRun {
+ public:
+  static constexpr std::size_t kBufferSize = 8192;
+
+  TCodecRun(const TCodecSettings& settings, TStream& sink, TStream& source, int32_t sourceCount,
+            TCodecMode mode, bool unscramble);
+  TCodecRun(const TCodecRun&) = delete;
+  TCodecRun& operator=(const TCodecRun&) = delete;
+
+  // The next input byte, or 0 with EndOfInput set when there is none (end of the source, or a
+  // cancel from the progress handler).
+  uint8_t GetSourceByte() {
+    if (SourcePos == SourceEnd && !RefillSource()) return 0;
+    uint8_t b = SourceBuffer[SourcePos++];
+    SourceSum += b;
+    if (UnscrambleInput) b = ScrambleByte(b);
+    return b;
+  }
+
+  void PutSinkByte(uint8_t b) {
+    if (SinkLimit <= 0) RaiseSinkLimit();
+    --SinkLimit;
+    if (SinkFill == kBufferSize) WriteSinkBuffer();
+    if (ScrambleOutput) b = ScrambleByte(b);
+    SinkBuffer[SinkFill++] = b;
+    SinkSum += b;
+    ++SinkCount;
+  }
+
+  uint8_t ScrambleByte(uint8_t b) {
+    b ^= KeyBytes[KeyPosition];
+    KeyPosition = (KeyPosition + 1) & 3;
+    return b;
+  }
+
+  // Writes what SinkBuffer still holds; the end of a run that did not fail.
+  void FlushSink();
+
+  bool EndOfInput = false;
+  uint32_t SourceSum = 0;
+  uint32_t SinkSum = 0;
+  int32_t SinkLimit;
+  int32_t SinkCount = 0;
+  int32_t SourceRemaining;
+  bool UnscrambleInput;
+  bool ScrambleOutput;
+  // State of RLE expansion, kept with the run as the method's view of the engine has it.
+  uint8_t RlePrevious = 0;
+  int32_t RleCount = 0;
+
+ private:
+  bool RefillSource();
+  void WriteSinkBuffer();
+  [[noreturn]] static void RaiseSinkLimit();
+
+  TShowProgressEvent ProgressCallback;
+  TStream& SinkStream;
+  TStream& SourceStream;
+  int32_t SourceCount;
+  std::array<uint8_t, 4> KeyBytes;
+  unsigned KeyPosition = 0;
+  std::size_t SourcePos = 0;
+  std::size_t SourceEnd = 0;
+  std::size_t SinkFill = 0;
+  std::array<uint8_t, kBufferSize> SourceBuffer;
+  std::array<uint8_t, kBufferSize> SinkBuffer;
+};
+
+// Runs Method over SourceCount bytes of Source into Sink. Expanding, OutputSize is the number
+// of bytes the method is to produce. Checksum receives the byte sum of the plain data; the
+// result is the compressed size of a compression run.
+int32_t RunCodec(const TCodecSettings& component, TStream& sink, TStream& source,
+                 int32_t sourceCount, int32_t outputSize, uint8_t method, uint32_t& checksum,
+                 TCodecMode mode, bool unscramble);
+
+}  // namespace vo

@@ -1,0 +1,20 @@
+// The system's messages, named once: callers and scripts compare them byte for byte.
+#pragma once
+
+namespace vo {
+
+inline constexpr char kMsgStreamRead[] = "Stream read error";
+inline constexpr char kMsgStreamWrite[] = "Stream write error";
+inline constexpr char kMsgCannotOpen[] = "Cannot open file ";
+inline constexpr char kMsgCannotCreate[] = "Cannot create file ";
+inline constexpr char kMsgCouldNotCompress[] = "Could not compress data";
+inline constexpr char kMsgRleDisabled[] = "RLE compression disabled in this build";
+inline constexpr char kMsgBadDecodeTable[] = "Bad decode table in archive!";
+inline constexpr char kMsgInvalidHeader[] = "Can't recognize compressed file header";
+inline constexpr char kMsgArchiveType[] = "Archive type must be caMulti";
+inline constexpr char kMsgUnrecognizedMethod[] = "Unrecognized compression method: ";
+inline constexpr char kMsgUnrecognizedMethodTail[] = " in header";
+inline constexpr char kMsgInvalidKey[] = "File locked -- valid key required";
+inline constexpr char kMsgBadChecksum[] = "Bad checksum during expansion -- data may be invalid";
+
+}  // namespace vo

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include "codec/engine.h"
+#include "core/exception.h"
+#include "test_streams.h"
+
+namespace vo {
+namespace {
+
+using test::TRecordingStream;
+
+TEST(ProgressPercent, ExactBelow100001AndCoarseAbove) {
+  struct Case {
+    int32_t done, total, percent;
+  };
+  const Case cases[] = {{0, 100, 0},         {50, 100, 50},          {8192, 20000, 40},
+                        {16384, 20000, 81},  {20000, 20000, 100},    {100000, 100000, 100},
+                        {8192, 401925, 2},   {221184, 401925, 55},   {401925, 401925, 100},
+                        {99999, 100001, 99}, {1, 0, 0}};
+  for (const Case& c : cases) EXPECT_EQ(ProgressPercent(c.done, c.total), c.percent);
+}
+
+TEST(CodecRun, SourceCountZeroReadsNothingAndReportsNothing) {
+  TRecordingStream source(test::Bytes("abc"));
+  TRecordingStream sink;
+  int reports = 0;
+  TCodecSettings settings;
+  settings.OnShowProgress = [&](int32_t&) { ++reports; };
+  TCodecRun run(settings, sink, source, 0, TCodecMode::Expand, false);
+  EXPECT_EQ(run.GetSourceByte(), 0);
+  EXPECT_TRUE(run.EndOfInput);
+  EXPECT_TRUE(source.ReadCalls.empty());
+  EXPECT_EQ(reports, 0);
+}
+
+TEST(CodecRun, FullSinkBufferIsWrittenOnlyWhenTheNextByteArrives) {
+  struct Case {
+    int bytes;
+    std::vector<std::size_t> whileRunning;
+    std::vector<std::size_t> atEnd;
+  };
+  const Case cases[] = {{8191, {}, {8191}},
+                        {8192, {}, {8192}},
+                        {8193, {8192}, {8192, 1}},
+                        {16384, {8192}, {8192, 8192}},
+                        {0, {}, {}}};
+  for (const Case& c : cases) {
+    TRecordingStream source;
+    TRecordingStream sink;
+    TCodecRun run(TCodecSettings{}, sink, source, 0, TCodecMode::Expand, false);
+    for (int i = 0; i < c.bytes; ++i) run.PutSinkByte(static_cast<uint8_t>(i));
+    EXPECT_EQ(sink.WriteCalls, c.whileRunning) << c.bytes;
+    run.FlushSink();
+    EXPECT_EQ(sink.WriteCalls, c.atEnd) << c.bytes;
+    EXPECT_EQ(sink.Data().size(), static_cast<std::size_t>(c.bytes));
+  }
+}
+
+TEST(CodecRun, ProgressIsReportedOncePerChunkRead) {
+  struct Case {
+    int32_t count;
+    std::vector<int32_t> reports;
+  };
+  std::vector<int32_t> big;
+  for (int p = 2; p <= 52; p += 2) big.push_back(p);
+  for (int p = 55; p <= 99; p += 2) big.push_back(p);
+  big.push_back(100);
+  const Case cases[] = {{20000, {40, 81, 100}}, {401925, big}, {1, {100}}};
+  for (const Case& c : cases) {
+    TRecordingStream source(std::vector<uint8_t>(static_cast<std::size_t>(c.count), 'x'));
+    TRecordingStream sink;
+    std::vector<int32_t> seen;
+    TCodecSettings settings;
+    settings.OnShowProgress = [&](int32_t& percent) { seen.push_back(percent); };
+    TCodecRun run(settings, sink, source, c.count, TCodecMode::Expand, false);
+    int32_t taken = 0;
+    for (run.GetSourceByte(); !run.EndOfInput; run.GetSourceByte()) ++taken;
+    EXPECT_EQ(taken, c.count);
+    EXPECT_EQ(seen, c.reports) << c.count;
+    EXPECT_EQ(source.ReadCalls.front(), std::min<std::size_t>(8192, c.count));
+  }
+}
+
+TEST(CodecRun, CancelAtTheFirstReportEndsInputButKeepsTheChunk) {
+  TRecordingStream source(test::Bytes("abcdef"));
+  TRecordingStream sink;
+  TCodecSettings settings;
+  settings.OnShowProgress = [](int32_t& percent) { percent = -1; };
+  TCodecRun run(settings, sink, source, 6, TCodecMode::Expand, false);
+  EXPECT_EQ(run.GetSourceByte(), 0);
+  EXPECT_TRUE(run.EndOfInput);
+  // Later calls take the chunk already read, and EndOfInput stays set.
+  EXPECT_EQ(run.GetSourceByte(), 'a');
+  EXPECT_EQ(run.GetSourceByte(), 'b');
+  EXPECT_TRUE(run.EndOfInput);
+}
+
+TEST(CodecRun, KeyBytesScrambleLeastSignificantFirst) {
+  struct Case {
+    int32_t key;
+    TCodecMode mode;
+    bool unscramble;
+    std::vector<uint8_t> expected;
+  };
+  const std::vector<uint8_t> plain(6, 0);
+  const Case cases[] = {
+      {0x04030201, TCodecMode::Expand, true, {1, 2, 3, 4, 1, 2}},
+      {0x04030201, TCodecMode::Expand, false, plain},
+      {0, TCodecMode::Expand, true, plain},
+      {-2, TCodecMode::Expand, true, {0xFE, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF}},
+      {0x04030201, TCodecMode::Compress, false, {1, 2, 3, 4, 1, 2}},
+      {0, TCodecMode::Compress, false, plain},
+  };
+  for (const Case& c : cases) {
+    TCodecSettings settings;
+    settings.Key = c.key;
+    TRecordingStream source(plain);
+    TRecordingStream sink;
+    TCodecRun run(settings, sink, source, 6, c.mode, c.unscramble);
+    std::vector<uint8_t> got;
+    if (c.mode == TCodecMode::Expand) {
+      for (int i = 0; i < 6; ++i) got.push_back(run.GetSourceByte());
+      EXPECT_EQ(run.SourceSum, 0u);  // the sum is of the bytes as stored
+    } else {
+      for (int i = 0; i < 6; ++i) run.PutSinkByte(0);
+      run.FlushSink();
+      got = sink.Data();
+      EXPECT_EQ(run.SinkSum, test::ByteSum(c.expected));  // the sum is of the bytes as placed
+    }
+    EXPECT_EQ(got, c.expected) << c.key;
+  }
+}
+
+TEST(CodecRun, CompressionOutputLimitIsSourceCountLessReserve) {
+  struct Case {
+    int32_t count, reserve, accepted;
+  };
+  const Case cases[] = {{5, 0, 5}, {5, 2, 3}, {5, 5, 0}, {0, 0, 0}, {5, 7, 0}};
+  for (const Case& c : cases) {
+    TCodecSettings settings;
+    settings.CompressReserve = c.reserve;
+    TRecordingStream source;
+    TRecordingStream sink;
+    TCodecRun run(settings, sink, source, c.count, TCodecMode::Compress, false);
+    for (int i = 0; i < c.accepted; ++i) run.PutSinkByte('x');
+    try {
+      run.PutSinkByte('x');
+      FAIL() << "limit not enforced for " << c.count << "/" << c.reserve;
+    } catch (const EUnableToCompress& e) {
+      EXPECT_STREQ(e.what(), "Could not compress data");
+    }
+    EXPECT_EQ(run.SinkCount, c.accepted);
+  }
+}
+
+TEST(RunCodec, MethodsWithoutARoutinePassNothing) {
+  for (uint8_t method : {uint8_t{0}, uint8_t{3}, uint8_t{5}, uint8_t{7}, uint8_t{255}}) {
+    for (TCodecMode mode : {TCodecMode::Expand, TCodecMode::Compress}) {
+      TRecordingStream source(test::Bytes("some stored data"));
+      TRecordingStream sink;
+      uint32_t checksum = 12345;
+      const int32_t result =
+          RunCodec(TCodecSettings{}, sink, source, 16, 16, method, checksum, mode, false);
+      EXPECT_EQ(checksum, 0u);
+      EXPECT_EQ(result, 0);
+      EXPECT_TRUE(sink.WriteCalls.empty());
+      EXPECT_TRUE(source.ReadCalls.empty());
+    }
+  }
+}
+
+TEST(RunCodec, RleCompressionIsRefused) {
+  TRecordingStream source(test::Bytes("aaaa"));
+  TRecordingStream sink;
+  uint32_t checksum = 0;
+  try {
+    RunCodec(TCodecSettings{}, sink, source, 4, 0, kMethodRle, checksum, TCodecMode::Compress,
+             false);
+    FAIL();
+  } catch (const EUnrecognizedCompressionMethod& e) {
+    EXPECT_STREQ(e.what(), "RLE compression disabled in this build");
+  }
+}
+
+TEST(RunCodec, SinkFailurePassesOutAndLeavesOnlyFullBuffersWritten) {
+  std::vector<uint8_t> literals(20000, 'q');
+  TRecordingStream source(literals);
+  TRecordingStream sink;
+  sink.Accept = 100;
+  uint32_t checksum = 0;
+  EXPECT_THROW(RunCodec(TCodecSettings{}, sink, source, 20000, 20000, kMethodRle, checksum,
+                        TCodecMode::Expand, false),
+               EWriteError);
+  EXPECT_EQ(sink.WriteCalls, std::vector<std::size_t>{8192});
+}
+
+TEST(RunCodec, ExpansionChecksumIsTheSumOfTheBytesProduced) {
+  const std::vector<uint8_t> stored = {0x41, 0x94, 0x05, 0xFF};
+  TRecordingStream source(stored);
+  TRecordingStream sink;
+  uint32_t checksum = 0;
+  RunCodec(TCodecSettings{}, sink, source, 4, 6, kMethodRle, checksum, TCodecMode::Expand, false);
+  EXPECT_EQ(checksum, 5u * 0x41 + 0xFF);
+  EXPECT_EQ(sink.WriteCalls, std::vector<std::size_t>{6});
+}
+
+}  // namespace
+}  // namespace vo
