@@ -25,7 +25,9 @@ constexpr unsigned RootSlot(uint8_t b0, uint8_t b1, uint8_t b2) {
   const unsigned h = x ^ (x >> 4);
   return kFirstRootSlot + b0 + 256 * (h & 15);
 }
-constexpr bool IsRootSlot(unsigned node) { return node >= kFirstRootSlot; }
+constexpr bool IsRootSlot(unsigned node) {
+  return node >= kFirstRootSlot;
+}
 
 // The working storage of one compression: window, match trees, model and bit writer.
 class TLzhCompressor {

@@ -16,16 +16,20 @@ inline constexpr uint8_t kFillByte = 0x20;
 
 inline constexpr unsigned kLiteralCount = 256;
 inline constexpr unsigned kSymbolCount = kLiteralCount + kMaxMatch - kMinMatch + 1;  // 314
-inline constexpr unsigned kNodeCount = 2 * kSymbolCount - 1;                          // 627
-inline constexpr unsigned kRoot = kNodeCount - 1;                                     // 626
+inline constexpr unsigned kNodeCount = 2 * kSymbolCount - 1;                         // 627
+inline constexpr unsigned kRoot = kNodeCount - 1;                                    // 626
 // A NodeChild entry of kNodeCount or more marks a leaf; the symbol is the entry minus this.
 inline constexpr unsigned kLeafBase = kNodeCount;
 inline constexpr uint16_t kRebuildWeight = 0x8000;
 inline constexpr uint16_t kSentinelWeight = 0xFFFF;
 
 // Match lengths are coded as the symbols that follow the literals.
-constexpr unsigned MatchSymbol(unsigned length) { return kLiteralCount - kMinMatch + length; }
-constexpr unsigned MatchLengthOf(unsigned symbol) { return symbol + kMinMatch - kLiteralCount; }
+constexpr unsigned MatchSymbol(unsigned length) {
+  return kLiteralCount - kMinMatch + length;
+}
+constexpr unsigned MatchLengthOf(unsigned symbol) {
+  return symbol + kMinMatch - kLiteralCount;
+}
 
 // The adaptive code tree: nodes ordered by weight, each internal node with its two children at
 // an even position and the odd one after it. The code of a symbol is its path from the root.
@@ -90,8 +94,7 @@ constexpr std::array<TOffsetDecode, 256> MakeOffsetDecodeTable(
   return table;
 }
 
-inline constexpr std::array<TOffsetCode, kOffsetUpperCount> OffsetCodeTable =
-    MakeOffsetCodeTable();
+inline constexpr std::array<TOffsetCode, kOffsetUpperCount> OffsetCodeTable = MakeOffsetCodeTable();
 inline constexpr std::array<TOffsetDecode, 256> OffsetDecodeTable =
     MakeOffsetDecodeTable(OffsetCodeTable);
 

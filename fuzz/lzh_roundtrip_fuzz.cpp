@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   packed.Seek(0, vo::TSeekOrigin::Begin);
   vo::TMemoryStream sink;
   uint32_t expandedSum = 0;
-  vo::RunCodec(vo::TCodecSettings{}, sink, packed, packedSize, length, vo::kMethodLzh,
-               expandedSum, vo::TCodecMode::Expand, false);
+  vo::RunCodec(vo::TCodecSettings{}, sink, packed, packedSize, length, vo::kMethodLzh, expandedSum,
+               vo::TCodecMode::Expand, false);
   if (sink.Data != plain || expandedSum != plainSum) __builtin_trap();
   return 0;
 }

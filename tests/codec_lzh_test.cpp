@@ -25,7 +25,9 @@ using Bytes = std::vector<uint8_t>;
 using test::TRecordingStream;
 
 // Room for any output: the compressed stream may be longer than its input.
-int32_t GenerousReserve(std::size_t size) { return -static_cast<int32_t>(2 * size + 1024); }
+int32_t GenerousReserve(std::size_t size) {
+  return -static_cast<int32_t>(2 * size + 1024);
+}
 
 Bytes Compress(const Bytes& plain) {
   TRecordingStream source(plain);
@@ -65,9 +67,9 @@ Bytes RandomBytes(std::size_t n, uint32_t seed) {
 
 // Words drawn from a small vocabulary, so that matches of all lengths and distances occur.
 Bytes Text(std::size_t n, uint32_t seed) {
-  static const char* const kWords[] = {"the ",   "window ", "slides ", "over ",  "bytes, ",
-                                       "and ",   "a ",      "match ",  "repeats ", "what\n",
-                                       "came ",  "before ", "it; ",    "codes ", "adapt. "};
+  static const char* const kWords[] = {"the ",  "window ", "slides ", "over ",    "bytes, ",
+                                       "and ",  "a ",      "match ",  "repeats ", "what\n",
+                                       "came ", "before ", "it; ",    "codes ",   "adapt. "};
   std::mt19937 gen(seed);
   Bytes out;
   while (out.size() < n) {
@@ -235,8 +237,8 @@ TEST(LzhModel, InitialCodes) {
     unsigned symbol;
     Bytes bytes;
   };
-  const Case cases[] = {{116, {0x00}}, {117, {0x01}}, {313, {0xC5}}, {0, {0xC6, 0x00}},
-                        {1, {0xC6, 0x80}}, {115, {0xFF, 0x80}}};
+  const Case cases[] = {{116, {0x00}},     {117, {0x01}},     {313, {0xC5}},
+                        {0, {0xC6, 0x00}}, {1, {0xC6, 0x80}}, {115, {0xFF, 0x80}}};
   for (const Case& c : cases) {
     TRecordingStream source;
     TRecordingStream sink;
@@ -353,8 +355,7 @@ void PutLe(Bytes& out, uint32_t value, int size) {
 }
 
 // A one-entry LHA archive with a level-0 header, method "-lh1-", and the end mark.
-Bytes LhaArchive(const std::string& name, const Bytes& plain, const Bytes& packed,
-                 uint16_t crc) {
+Bytes LhaArchive(const std::string& name, const Bytes& plain, const Bytes& packed, uint16_t crc) {
   Bytes header;
   const std::string method = "-lh1-";
   header.insert(header.end(), method.begin(), method.end());
@@ -398,23 +399,24 @@ TEST(LzhPeer, LhasaExtractsOurStreamAsLh1WithItsCrcCheckPassing) {
     Bytes plain;
   };
   const Case cases[] = {
-      {"abc.txt", test::Bytes("abc")},
-      {"text.txt", Text(120000, 5)},
-      {"random.bin", RandomBytes(70000, 6)},
-      {"exe.bin", OwnExecutable(0, 150000)},
+      {"abc.txt", test::Bytes("abc")},       {"text.txt", Text(120000, 5)},
+      {"random.bin", RandomBytes(70000, 6)}, {"exe.bin", OwnExecutable(0, 150000)},
       {"same.bin", Bytes(50000, 0)},
   };
   for (const Case& c : cases) {
     const std::filesystem::path archive = folder / (std::string(c.name) + ".lzh");
     const Bytes bytes = LhaArchive(c.name, c.plain, Compress(c.plain), Crc16(c.plain));
     std::ofstream(archive, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    const auto [tested, testStatus] = Capture(std::string(kLhasa) + " t '" + archive.string() + "' 2>&1");
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    const auto [tested, testStatus] =
+        Capture(std::string(kLhasa) + " t '" + archive.string() + "' 2>&1");
     EXPECT_EQ(testStatus, 0) << c.name << ": " << std::string(tested.begin(), tested.end());
     const std::string text(tested.begin(), tested.end());
     EXPECT_NE(text.find("Tested"), std::string::npos) << c.name << ": " << text;
     EXPECT_EQ(text.find("CRC error"), std::string::npos) << c.name << ": " << text;
-    const auto [printed, printStatus] = Capture(std::string(kLhasa) + " pq '" + archive.string() + "'");
+    const auto [printed, printStatus] =
+        Capture(std::string(kLhasa) + " pq '" + archive.string() + "'");
     EXPECT_EQ(printStatus, 0) << c.name;
     EXPECT_TRUE(printed == c.plain) << c.name;
   }
@@ -424,7 +426,8 @@ TEST(LzhPeer, LhasaExtractsOurStreamAsLh1WithItsCrcCheckPassing) {
   const Bytes bytes =
       LhaArchive("wrong.txt", plain, Compress(plain), static_cast<uint16_t>(Crc16(plain) ^ 1));
   std::ofstream(archive, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   const auto [tested, status] = Capture(std::string(kLhasa) + " t '" + archive.string() + "' 2>&1");
   EXPECT_NE(status, 0);
   EXPECT_NE(std::string(tested.begin(), tested.end()).find("CRC error"), std::string::npos);
