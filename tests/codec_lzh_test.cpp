@@ -129,11 +129,6 @@ TEST(Lzh, CountOfZeroOrLessReadsAndWritesNothing) {
 }
 
 TEST(Lzh, RoundTrips) {
-  Bytes wrapping = RandomBytes(6000, 3);
-  // A block repeated about one window later: its matches reach back almost 4096 bytes and
-  // cross the end of the ring.
-  const Bytes block(wrapping.begin(), wrapping.begin() + 900);
-  wrapping.insert(wrapping.begin() + 4030, block.begin(), block.end());
   Bytes spacesFirst(60, ' ');
   const Bytes text = Text(5000, 4);
   spacesFirst.insert(spacesFirst.end(), text.begin(), text.end());
@@ -152,7 +147,6 @@ TEST(Lzh, RoundTrips) {
       {"executable", OwnExecutable(4096, 200000), 0.9},
       {"one repeated byte", Bytes(100000, 0xAB), 0.025},
       {"sixty spaces first", spacesFirst, 0.5},
-      {"matches across the ring's end", wrapping, 1.0},
       {"4097 spaces", Bytes(4097, ' '), 0.05},
   };
   for (const Case& c : cases) {
@@ -196,6 +190,74 @@ std::vector<TItem> Items(const Bytes& packed, std::size_t count) {
     }
   }
   return items;
+}
+
+// The stream of the given items, written from a fresh model.
+Bytes Stream(const std::vector<TItem>& items) {
+  TRecordingStream none;
+  TRecordingStream packed;
+  TCodecRun run(TCodecSettings{}, packed, none, 0, TCodecMode::Expand, false);
+  lzh::TLzhModel model;
+  model.InitLzhModel();
+  lzh::TLzhBitWriter bits(run);
+  for (const TItem& item : items) {
+    if (!item.match) {
+      lzh::WriteLzhSymbol(model, bits, item.value);
+    } else {
+      lzh::WriteLzhSymbol(model, bits, lzh::MatchSymbol(item.value));
+      lzh::WriteMatchOffset(bits, item.offset);
+    }
+  }
+  bits.FlushBits();
+  run.FlushSink();
+  return packed.Data();
+}
+
+TEST(Lzh, ExpanderCopiesMatchesByteByByteFromTheRing) {
+  const auto lit = [](unsigned b) { return TItem{false, b, 0}; };
+  const auto match = [](unsigned length, unsigned offset) { return TItem{true, length, offset}; };
+  std::vector<TItem> oldest;
+  Bytes oldestPlain;
+  for (unsigned i = 0; i < 4100; ++i) {
+    oldest.push_back(lit(i % 251));
+    oldestPlain.push_back(static_cast<uint8_t>(i % 251));
+  }
+  oldest.push_back(match(3, 4095));
+  for (std::size_t k = 0; k < 3; ++k) oldestPlain.push_back(oldestPlain[oldestPlain.size() - 4096]);
+  struct Case {
+    const char* what;
+    std::vector<TItem> items;
+    int32_t count;
+    Bytes plain;
+  };
+  const Case cases[] = {
+      {"a match into the space fill", {match(60, 59)}, 60, Bytes(60, ' ')},
+      {"the last match is copied whole past the count", {match(60, 59)}, 10, Bytes(60, ' ')},
+      {"offset 0 with symbol 256 repeats the last byte",
+       {lit('a'), match(3, 0)},
+       4,
+       test::Bytes("aaaa")},
+      {"offset 1 repeats the last two bytes",
+       {lit('a'), lit('b'), match(5, 1)},
+       7,
+       test::Bytes("abababa")},
+      {"offset 4095 copies the oldest byte", oldest, 4103, oldestPlain},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Expand(Stream(c.items), c.count), c.plain) << c.what;
+}
+
+TEST(Lzh, MatchesReachBackAlmostAWindowAndAcrossTheRingEnd) {
+  // A random block, random filler, and the block again 4030 bytes after its first copy: it
+  // crosses position 4095 of the ring and is coded with offsets of about 4030.
+  Bytes plain = RandomBytes(5000, 7);
+  std::copy(plain.begin(), plain.begin() + 900, plain.begin() + 4030);
+  const Bytes packed = Compress(plain);
+  EXPECT_EQ(Expand(packed, static_cast<int32_t>(plain.size())), plain);
+  unsigned longest = 0;
+  for (const TItem& item : Items(packed, plain.size()))
+    if (item.match && item.offset >= 4000) longest = std::max(longest, item.value);
+  EXPECT_EQ(longest, 60u);
+  EXPECT_LT(packed.size(), 4500u);
 }
 
 TEST(Lzh, ParseIsGreedyAndPrefersTheNearestMatchMetOnTheSearchPath) {
