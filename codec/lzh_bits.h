@@ -1,0 +1,126 @@
+// The LZH bit stream: bits packed most significant first, symbol codes read from and written
+// to the adaptive model, and match offsets in their fixed prefix code plus six raw bits.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/engine.h"
+#include "codec/lzh_model.h"
+
+namespace vo::lzh {
+
+// Takes bits from the run's source; bits past its end read as zeros.
+class TLzhBitReader {
+ public:
+  explicit TLzhBitReader(TCodecRun& run) : Run(run) {}
+
+  unsigned ReadBit() { return ReadBitField(1); }
+  unsigned ReadEightBits() { return ReadBitField(8); }
+
+  // The next n bits (1..8) as an unsigned number.
+  unsigned ReadBitField(unsigned n) {
+    Refill();
+    const unsigned result = InBits >> (16 - n);
+    InBits = static_cast<uint16_t>(InBits << n);
+    InBitCount -= n;
+    return result;
+  }
+
+ private:
+  // One byte per read is enough, since no read takes more than 8 bits.
+  void Refill() {
+    if (InBitCount > 8) return;
+    uint8_t b = Run.GetSourceByte();
+    if (Run.EndOfInput) b = 0;
+    InBits = static_cast<uint16_t>(InBits | (b << (8 - InBitCount)));
+    InBitCount += 8;
+  }
+
+  TCodecRun& Run;
+  uint16_t InBits = 0;
+  unsigned InBitCount = 0;
+};
+
+// Gives bytes to the run's sink; the top OutBitCount bits of OutBits are pending.
+class TLzhBitWriter {
+ public:
+  explicit TLzhBitWriter(TCodecRun& run) : Run(run) {}
+
+  // Appends the top n bits (1..16) of v; the other bits of v are zero.
+  void WriteBitField(unsigned n, uint16_t v) {
+    const unsigned w = OutBitCount;
+    OutBits = static_cast<uint16_t>(OutBits | (v >> w));
+    const unsigned t = w + n;
+    if (t < 8) {
+      OutBitCount = t;
+      return;
+    }
+    Run.PutSinkByte(static_cast<uint8_t>(OutBits >> 8));
+    if (t < 16) {
+      OutBits = static_cast<uint16_t>(OutBits << 8);
+      OutBitCount = t - 8;
+    } else {
+      Run.PutSinkByte(static_cast<uint8_t>(OutBits));
+      OutBitCount = t - 16;
+      OutBits = static_cast<uint16_t>(v << (16 - w));  // the bits of v that did not fit
+    }
+  }
+
+  // Writes the last partial byte, its low bits zero.
+  void FlushBits() {
+    if (OutBitCount > 0) Run.PutSinkByte(static_cast<uint8_t>(OutBits >> 8));
+    OutBits = 0;
+    OutBitCount = 0;
+  }
+
+ private:
+  TCodecRun& Run;
+  uint16_t OutBits = 0;
+  unsigned OutBitCount = 0;
+};
+
+// Walks down from the root one bit per level, then counts the symbol.
+inline unsigned ReadLzhSymbol(TLzhModel& model, TLzhBitReader& bits) {
+  unsigned m = model.NodeChild[kRoot];
+  while (m < kLeafBase) m = model.NodeChild[m + bits.ReadBit()];
+  const unsigned s = m - kLeafBase;
+  model.UpdateLzhModel(s);
+  return s;
+}
+
+inline unsigned ReadMatchOffset(TLzhBitReader& bits) {
+  const unsigned v = bits.ReadEightBits();
+  const TOffsetDecode row = OffsetDecodeTable[v];
+  // The bits of v after the code and the bits read now form the six raw low bits.
+  const unsigned e = bits.ReadBitField(row.Length - 2u);
+  const unsigned low = ((v << (row.Length - 2u)) + e) & kOffsetLowMask;
+  return (static_cast<unsigned>(row.Upper) << kOffsetLowBits) + low;
+}
+
+// Writes the path from the root to the leaf of s, then counts the symbol.
+inline void WriteLzhSymbol(TLzhModel& model, TLzhBitWriter& bits, unsigned s) {
+  uint32_t code = 0;
+  unsigned len = 0;
+  unsigned p = model.NodeParent[kLeafBase + s];
+  do {
+    code = (code >> 1) | (static_cast<uint32_t>(p & 1) << 31);
+    ++len;
+    p = model.NodeParent[p];
+  } while (p != kRoot);
+  // The bit next to the root is now the top bit; a code longer than 16 bits goes in two pieces.
+  if (len <= 16) {
+    bits.WriteBitField(len, static_cast<uint16_t>(code >> 16));
+  } else {
+    bits.WriteBitField(16, static_cast<uint16_t>(code >> 16));
+    bits.WriteBitField(len - 16, static_cast<uint16_t>(code));
+  }
+  model.UpdateLzhModel(s);
+}
+
+inline void WriteMatchOffset(TLzhBitWriter& bits, unsigned o) {
+  const TOffsetCode upper = OffsetCodeTable[o >> kOffsetLowBits];
+  bits.WriteBitField(upper.Length, static_cast<uint16_t>(upper.Code << 8));
+  bits.WriteBitField(kOffsetLowBits, static_cast<uint16_t>((o & kOffsetLowMask) << 10));
+}
+
+}  // namespace vo::lzh

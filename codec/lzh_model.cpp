@@ -1,0 +1,86 @@
+#include "codec/lzh_model.h"
+
+namespace vo::lzh {
+
+// The offset code is complete: the last code ends the 8-bit range exactly.
+static_assert(OffsetCodeTable[kOffsetUpperCount - 1].Code == 0xFF);
+static_assert(OffsetCodeTable[kOffsetUpperCount - 1].Length == 8);
+static_assert(OffsetDecodeTable[0xFF].Upper == kOffsetUpperCount - 1);
+
+void TLzhModel::InitLzhModel() {
+  for (unsigned s = 0; s < kSymbolCount; ++s) {
+    NodeWeight[s] = 1;
+    NodeChild[s] = static_cast<uint16_t>(kLeafBase + s);
+    NodeParent[kLeafBase + s] = static_cast<uint16_t>(s);
+  }
+  for (unsigned n = kSymbolCount, j = 0; n < kNodeCount; ++n, j += 2) {
+    NodeWeight[n] = static_cast<uint16_t>(NodeWeight[j] + NodeWeight[j + 1]);
+    NodeChild[n] = static_cast<uint16_t>(j);
+    NodeParent[j] = NodeParent[j + 1] = static_cast<uint16_t>(n);
+  }
+  NodeWeight[kNodeCount] = kSentinelWeight;
+  NodeParent[kRoot] = 0;
+}
+
+void TLzhModel::UpdateLzhModel(unsigned s) {
+  if (NodeWeight[kRoot] == kRebuildWeight) RebuildLzhModel();
+  unsigned p = NodeParent[kLeafBase + s];
+  do {
+    const uint16_t k = ++NodeWeight[p];
+    if (k > NodeWeight[p + 1]) {
+      // Move the node above every node lighter than its new weight; the sentinel stops the scan.
+      unsigned q = p + 1;
+      while (NodeWeight[q + 1] < k) ++q;
+      NodeWeight[p] = NodeWeight[q];
+      NodeWeight[q] = k;
+      const unsigned a = NodeChild[p];
+      const unsigned b = NodeChild[q];
+      NodeChild[q] = static_cast<uint16_t>(a);
+      NodeChild[p] = static_cast<uint16_t>(b);
+      NodeParent[a] = static_cast<uint16_t>(q);
+      if (a < kLeafBase) NodeParent[a + 1] = static_cast<uint16_t>(q);
+      NodeParent[b] = static_cast<uint16_t>(p);
+      if (b < kLeafBase) NodeParent[b + 1] = static_cast<uint16_t>(p);
+      p = q;
+    }
+    p = NodeParent[p];
+  } while (p != 0);
+}
+
+void TLzhModel::RebuildLzhModel() {
+  unsigned j = 0;
+  for (unsigned p = 0; p < kNodeCount; ++p) {
+    if (NodeChild[p] >= kLeafBase) {
+      NodeWeight[j] = static_cast<uint16_t>((NodeWeight[p] + 1u) >> 1);
+      NodeChild[j] = NodeChild[p];
+      ++j;
+    }
+  }
+  // Each new node goes above all nodes of equal weight, so the order stays non-decreasing.
+  for (unsigned n = kSymbolCount, i = 0; n < kNodeCount; ++n, i += 2) {
+    const uint16_t f = static_cast<uint16_t>(NodeWeight[i] + NodeWeight[i + 1]);
+    unsigned k = n - 1;
+    while (f < NodeWeight[k]) --k;
+    ++k;
+    for (unsigned m = n; m > k; --m) {
+      NodeWeight[m] = NodeWeight[m - 1];
+      NodeChild[m] = NodeChild[m - 1];
+    }
+    NodeWeight[k] = f;
+    NodeChild[k] = static_cast<uint16_t>(i);
+  }
+  for (unsigned p = 0; p < kNodeCount; ++p) {
+    const unsigned m = NodeChild[p];
+    NodeParent[m] = static_cast<uint16_t>(p);
+    if (m < kLeafBase) NodeParent[m + 1] = static_cast<uint16_t>(p);
+  }
+  NodeParent[kRoot] = 0;
+}
+
+unsigned TLzhModel::CodeLength(unsigned s) const {
+  unsigned length = 0;
+  for (unsigned p = NodeParent[kLeafBase + s]; p != kRoot; p = NodeParent[p]) ++length;
+  return length;
+}
+
+}  // namespace vo::lzh
