@@ -14,12 +14,16 @@ for p in "${native[@]}" "${wine_pkgs[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
+# A package can be listed as installed while a file it needs is gone: reinstall it then.
+reinstall=()
+command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 || reinstall+=(g++-mingw-w64-i686-posix)
+
+if [ ${#missing[@]} -eq 0 ] && [ ${#reinstall[@]} -eq 0 ]; then
   echo "install-deps: everything needed is installed"
   exit 0
 fi
 
-echo "install-deps: missing: ${missing[*]}"
+echo "install-deps: missing: ${missing[*]} ${reinstall[*]}"
 if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
   echo "install-deps: cannot install without root and apt-get; run as root:" >&2
   echo "  dpkg --add-architecture i386 && apt-get update && apt-get install -y ${missing[*]}" >&2
@@ -33,5 +37,6 @@ if [ $need_i386 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386;
   dpkg --add-architecture i386
 fi
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
-echo "install-deps: installed ${missing[*]}"
+[ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing[@]}"
+[ ${#reinstall[@]} -eq 0 ] || apt-get install -y -qq --reinstall "${reinstall[@]}"
+echo "install-deps: installed ${missing[*]} ${reinstall[*]}"
