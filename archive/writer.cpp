@@ -19,6 +19,10 @@
 #include "core/memory_stream.h"
 #include "core/messages.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace vo {
 
 namespace {
@@ -161,6 +165,15 @@ class TTempFile {
  private:
   bool Kept = false;
 };
+
+// Puts the finished archive under its name in one step, replacing an older one.
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+  return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
 
 std::string TempPathBeside(const std::string& target) {
   std::random_device random;
@@ -338,9 +351,7 @@ void WriteArchive(const std::string& archivePath, std::vector<TWriterEntry> entr
     });
     archive.Close();
   }
-  std::error_code error;
-  fs::rename(temp.Path, archivePath, error);
-  if (error) throw EFCreateError(kMsgCannotCreate + archivePath);
+  if (!MoveIntoPlace(temp.Path, archivePath)) throw EFCreateError(kMsgCannotCreate + archivePath);
   temp.Keep();
 }
 
