@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "codec/lh5.h"
 #include "codec/rle.h"
 #include "core/exception.h"
 #include "core/messages.h"
@@ -80,10 +81,16 @@ int32_t RunCodec(const TCodecSettings& component, TStream& sink, TStream& source
       if (!expand) throw EUnrecognizedCompressionMethod(kMsgRleDisabled);
       ExpandRle(run);
       break;
+    case kMethodLh5:
+      if (expand) {
+        ExpandLh5(run, outputSize);
+      } else {
+        CompressLh5(run);
+      }
+      break;
     default:  // no method: nothing passes, the checksum is 0
       break;
   }
-  (void)outputSize;
   checksum = expand ? run.SinkSum : run.SourceSum;
   run.FlushSink();
   return run.SinkCount;
