@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "codec/lh5.h"
+#include "codec/lh5_huffman.h"
 #include "codec/lh5_tables.h"
 
 namespace vo {
@@ -18,8 +19,8 @@ constexpr int kFirstPosition = kWindowSize + kMaxMatch;  // 8448
 constexpr int kTextEnd = 16640;
 constexpr int kSlidePoint = 2 * kWindowSize;
 constexpr int kSlideBytes = kTextEnd - kWindowSize;  // moved down at each slide
-constexpr uint8_t kTextFill = 0x20;                   // text after the end of a first read
-constexpr int kRootBase = kWindowSize;                // root(b) = 8192 + b; leaves are 8192..16383
+constexpr uint8_t kTextFill = 0x20;                  // text after the end of a first read
+constexpr int kRootBase = kWindowSize;               // root(b) = 8192 + b; leaves are 8192..16383
 constexpr int kRootCount = 256;
 constexpr int kLastInnerNode = kWindowSize - 1;
 constexpr int kSlotBase = 2 * kWindowSize;
@@ -52,7 +53,7 @@ constexpr int kLengthCodeFreqSize = 2 * kLengthCodeCount;
 class TLh5Compressor {
  public:
   TLh5Compressor(TCodecRun& run, TLh5Storage& storage)
-      : Run(run), S(storage), C(*storage.Compress) {}
+      : Run(run), S(storage), C(*storage.Compress), Huffman(storage) {}
 
   void Compress();
 
@@ -60,13 +61,6 @@ class TLh5Compressor {
   // Bit writer.
   void Lh5PutCode(int n, unsigned x);
   void Lh5PutBits(int n, unsigned v) { Lh5PutCode(n, (v << (16 - n)) & 0xFFFF); }
-
-  // Huffman construction.
-  int BuildHuffmanCode(int n, uint16_t* counts, uint8_t* length, uint16_t* code);
-  void SiftDown(int i);
-  void LimitLengths(int n, int root, uint8_t* length, const uint16_t* order);
-  void TallyDepths(int n, int node, int depth);
-  void AssignCodes(int n, const uint8_t* length, uint16_t* code);
 
   // Block writing.
   void SendBlock();
@@ -95,10 +89,7 @@ class TLh5Compressor {
 
   std::array<uint16_t, kOffsetFreqSize> OffsetFreq{};
   std::array<uint16_t, kLengthCodeFreqSize> LengthCodeFreq{};
-  std::array<uint16_t, kMaxCodeLength + 1> DepthCounts{};
-  std::array<uint16_t, kSymbolCount + 1> Heap{};
-  int HeapSize = 0;
-  const uint16_t* HeapCounts = nullptr;
+  TLh5Huffman Huffman;
 
   int Lh5Position = 0;
   int Lh5MatchPosition = 0;
@@ -128,105 +119,6 @@ void TLh5Compressor::Lh5PutCode(int n, unsigned x) {
   }
   outByte = static_cast<uint8_t>(outByte + (x >> (16 - freeBits)));
   freeBits = static_cast<uint8_t>(freeBits - n);
-}
-
-// ---- Huffman construction.
-
-int TLh5Compressor::BuildHuffmanCode(int n, uint16_t* counts, uint8_t* length, uint16_t* code) {
-  HeapCounts = counts;
-  HeapSize = 0;
-  Heap[1] = 0;
-  for (int i = 0; i < n; ++i) {
-    length[i] = 0;
-    if (counts[i] != 0) Heap[++HeapSize] = static_cast<uint16_t>(i);
-  }
-  if (HeapSize < 2) {
-    code[Heap[1]] = 0;
-    return Heap[1];
-  }
-  for (int i = HeapSize / 2; i >= 1; --i) SiftDown(i);
-  // code[] collects the leaves in the order they leave the heap, rarest first.
-  int next = n;
-  int ordered = 0;
-  int k = 0;
-  do {
-    const int i = Heap[1];
-    if (i < n) code[ordered++] = static_cast<uint16_t>(i);
-    Heap[1] = Heap[HeapSize--];
-    SiftDown(1);
-    const int j = Heap[1];
-    if (j < n) code[ordered++] = static_cast<uint16_t>(j);
-    k = next++;
-    counts[k] = static_cast<uint16_t>(counts[i] + counts[j]);
-    Heap[1] = static_cast<uint16_t>(k);
-    SiftDown(1);
-    S.ZeroChild[k] = static_cast<uint16_t>(i);
-    S.OneChild[k] = static_cast<uint16_t>(j);
-  } while (HeapSize > 1);
-  LimitLengths(n, k, length, code);
-  AssignCodes(n, length, code);
-  return k;
-}
-
-void TLh5Compressor::SiftDown(int i) {
-  const uint16_t v = Heap[i];
-  for (;;) {
-    int j = 2 * i;
-    if (j > HeapSize) break;
-    if (j < HeapSize && HeapCounts[Heap[j]] > HeapCounts[Heap[j + 1]]) ++j;  // left wins ties
-    if (HeapCounts[v] <= HeapCounts[Heap[j]]) break;
-    Heap[i] = Heap[j];
-    i = j;
-  }
-  Heap[i] = v;
-}
-
-void TLh5Compressor::TallyDepths(int n, int node, int depth) {
-  if (node < n) {
-    ++DepthCounts[std::min(depth, kMaxCodeLength)];
-    return;
-  }
-  TallyDepths(n, S.ZeroChild[node], depth + 1);
-  TallyDepths(n, S.OneChild[node], depth + 1);
-}
-
-void TLh5Compressor::LimitLengths(int n, int root, uint8_t* length, const uint16_t* order) {
-  DepthCounts.fill(0);
-  TallyDepths(n, root, 0);
-  uint32_t total = 0;
-  for (int d = 1; d <= kMaxCodeLength; ++d) total += uint32_t{DepthCounts[d]} << (16 - d);
-  total &= 0xFFFF;
-  if (total != 0) {  // leaves deeper than 16 were counted at 16: move room down until it fits
-    DepthCounts[kMaxCodeLength] = static_cast<uint16_t>(DepthCounts[kMaxCodeLength] - total);
-    for (; total > 0; --total) {
-      for (int d = kMaxCodeLength - 1; d >= 1; --d) {
-        if (DepthCounts[d] == 0) continue;
-        --DepthCounts[d];
-        DepthCounts[d + 1] = static_cast<uint16_t>(DepthCounts[d + 1] + 2);
-        break;
-      }
-    }
-  }
-  int next = 0;
-  for (int d = kMaxCodeLength; d >= 1; --d) {
-    for (int c = 0; c < DepthCounts[d]; ++c) length[order[next++]] = static_cast<uint8_t>(d);
-  }
-}
-
-void TLh5Compressor::AssignCodes(int n, const uint8_t* length, uint16_t* code) {
-  std::array<uint16_t, kMaxCodeLength + 2> start{};
-  for (int d = 1; d <= kMaxCodeLength; ++d) {
-    start[d + 1] = static_cast<uint16_t>(start[d] + (DepthCounts[d] << (16 - d)));
-  }
-  for (int i = 0; i < n; ++i) {
-    const int l = length[i];
-    if (l == 0) {
-      code[i] = 0;
-      continue;
-    }
-    code[i] = start[l];
-    start[l] = static_cast<uint16_t>(start[l] + (1u << (16 - l)));
-  }
 }
 
 // ---- Block writing.
@@ -322,14 +214,14 @@ void TLh5Compressor::PutOffset(unsigned o) {
 }
 
 void TLh5Compressor::SendBlock() {
-  const int root = BuildHuffmanCode(kSymbolCount, C.SymbolFreq.data(), S.SymbolLengths.data(),
-                                    C.SymbolCodes.data());
+  const int root = Huffman.BuildHuffmanCode(kSymbolCount, C.SymbolFreq.data(),
+                                            S.SymbolLengths.data(), C.SymbolCodes.data());
   const unsigned size = C.SymbolFreq[root];
   Lh5PutBits(kBlockSizeBits, size);
   if (root >= kSymbolCount) {
     CountLengthCodeFreq();
-    const int r = BuildHuffmanCode(kLengthCodeCount, LengthCodeFreq.data(), S.SmallLengths.data(),
-                                   C.SmallCodes.data());
+    const int r = Huffman.BuildHuffmanCode(kLengthCodeCount, LengthCodeFreq.data(),
+                                           S.SmallLengths.data(), C.SmallCodes.data());
     if (r >= kLengthCodeCount) {
       WriteSmallLengths(kLengthCodeCount, kLengthCodeCountBits, kLengthCodeSkipIndex);
     } else {
@@ -343,8 +235,8 @@ void TLh5Compressor::SendBlock() {
     Lh5PutBits(kSymbolCountBits, 0);
     Lh5PutBits(kSymbolCountBits, static_cast<unsigned>(root));
   }
-  const int r = BuildHuffmanCode(kOffsetSymbolCount, OffsetFreq.data(), S.SmallLengths.data(),
-                                 C.SmallCodes.data());
+  const int r = Huffman.BuildHuffmanCode(kOffsetSymbolCount, OffsetFreq.data(),
+                                         S.SmallLengths.data(), C.SmallCodes.data());
   if (r >= kOffsetSymbolCount) {
     WriteSmallLengths(kOffsetSymbolCount, kOffsetCountBits, kNoSkip);
   } else {
@@ -522,7 +414,9 @@ void TLh5Compressor::TrieRemove() {
   if (r >= kRootBase || C.TrieChildCount[r] > 1) return;
 
   // r is left with one child and goes; its position passes up first.
-  const auto unslid = [p](int position) { return position >= p ? position - kWindowSize : position; };
+  const auto unslid = [p](int position) {
+    return position >= p ? position - kWindowSize : position;
+  };
   int t = unslid(C.TriePosition[r] & kPositionBits);
   int s = t;
   int q = C.TrieParent[r];

@@ -22,7 +22,9 @@ constexpr int kZeroRunShortBase = 3;
 constexpr int kZeroRunLongBase = 20;
 constexpr int kSkipCountBits = 2;
 
-[[noreturn]] void RaiseBadTable() { throw ELZHBadDecodeTable(kMsgBadDecodeTable); }
+[[noreturn]] void RaiseBadTable() {
+  throw ELZHBadDecodeTable(kMsgBadDecodeTable);
+}
 
 class TLh5Expander {
  public:

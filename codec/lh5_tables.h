@@ -63,7 +63,7 @@ struct TLh5Storage {
   std::array<uint16_t, (1u << kSmallTableBits) + 1> SmallTable;
   std::array<uint8_t, kSymbolCount + 1> SymbolLengths;
   std::array<uint8_t, kSmallLengthRoom> SmallLengths;
-  std::unique_ptr<TSymbolTable> SymbolTable;      // expansion only
+  std::unique_ptr<TSymbolTable> SymbolTable;     // expansion only
   std::unique_ptr<TLh5CompressArrays> Compress;  // compression only
   // The bit reader; the bit writer keeps its byte and free bit count in Lh5InByte and
   // Lh5InByteBits.
