@@ -193,14 +193,6 @@ TEST(Lh5, RoundTrips) {
   }
 }
 
-TEST(Lh5, RepeatedByteIsOneLiteralAndLongMatches) {
-  const Bytes plain(257 * 100, 'q');
-  const Bytes stream = CompressLh5Bytes(plain);
-  // One literal and a hundred 256-byte matches at offset 0: a handful of bits each.
-  EXPECT_LT(stream.size(), 64u);
-  EXPECT_EQ(ExpandLh5Bytes(stream, static_cast<int32_t>(plain.size())), plain);
-}
-
 // Counts that grow like the Fibonacci numbers give a Huffman tree as deep as the symbols are
 // many, far beyond 16 levels.
 TEST(Lh5, HuffmanLengthsAreLimitedTo16Bits) {
@@ -256,6 +248,36 @@ TEST(Lh5, HuffmanSmallCases) {
   EXPECT_EQ(code[1], 0x4000);
   EXPECT_EQ(code[3], 0x8000);
   EXPECT_EQ(code[4], 0xC000);
+}
+
+// 1000 equal bytes parse into one literal, three 256-byte matches and one of 231, all at offset 0.
+// The stream below is worked out by hand from those five items: literal/length code 509 = 0,
+// 'q' = 10, 484 = 11; code-length code 2 = 0, 3 = 10, 4 = 11; offset code single symbol 0.
+TEST(Lh5, RepeatedByteStreamIsExact) {
+  TBitPacker p;
+  p.Put(16, 5);
+  p.Put(5, 5).Put(3, 0).Put(3, 0).Put(3, 1).Put(2, 0).Put(3, 2).Put(3, 2);
+  p.Put(9, 510).Put(1, 0).Put(9, 113 - 20).Put(2, 3);  // 113 zeros, then 'q' has length 2
+  p.Put(1, 0).Put(9, 370 - 20).Put(2, 3);              // 370 zeros, then 484 has length 2
+  p.Put(1, 0).Put(9, 24 - 20).Put(2, 2);               // 24 zeros, then 509 has length 1
+  p.Put(4, 0).Put(4, 0);
+  p.Put(2, 2).Put(1, 0).Put(1, 0).Put(1, 0).Put(2, 3);
+  const Bytes plain(1000, 'q');
+  EXPECT_EQ(CompressLh5Bytes(plain), p.Finish());
+}
+
+// Two-byte counters never repeat three bytes within the window, so every item is a literal and
+// blocks close after 1818 groups of eight.
+TEST(Lh5, AllLiteralBlocksHold14544Items) {
+  Bytes plain;
+  for (unsigned k = 0; k < 20000; ++k) {
+    plain.push_back(static_cast<uint8_t>(k >> 8));
+    plain.push_back(static_cast<uint8_t>(k));
+  }
+  const Bytes stream = CompressLh5Bytes(plain);
+  ASSERT_GE(stream.size(), 2u);
+  EXPECT_EQ(stream[0] << 8 | stream[1], 14544);
+  EXPECT_EQ(ExpandLh5Bytes(stream, static_cast<int32_t>(plain.size())), plain);
 }
 
 // Literals drawn with very skewed counts, so that the block codes need the 16-bit limit.
