@@ -10,10 +10,8 @@
 #include "codec/lh5_tables.h"
 
 namespace vo {
-
+namespace lh5 {
 namespace {
-
-using namespace lh5;
 
 constexpr int kFirstPosition = kWindowSize + kMaxMatch;  // 8448
 constexpr int kTextEnd = 16640;
@@ -508,10 +506,11 @@ void TLh5Compressor::Compress() {
 }
 
 }  // namespace
+}  // namespace lh5
 
 void CompressLh5(TCodecRun& run) {
-  const TLh5StorageHold storage = AcquireLh5Storage(true);
-  TLh5Compressor(run, *storage).Compress();
+  const lh5::TLh5StorageHold storage = lh5::AcquireLh5Storage(true);
+  lh5::TLh5Compressor(run, *storage).Compress();
 }
 
 }  // namespace vo

@@ -8,10 +8,8 @@
 #include "core/messages.h"
 
 namespace vo {
-
+namespace lh5 {
 namespace {
-
-using namespace lh5;
 
 constexpr uint8_t kWindowFill = 0x20;  // a match reaching before the first byte copies spaces
 constexpr unsigned kUnaryLength = 7;   // lengths from 7 on are sent as 111 and a unary tail
@@ -196,11 +194,12 @@ void TLh5Expander::Expand(int32_t count) {
 }
 
 }  // namespace
+}  // namespace lh5
 
 void ExpandLh5(TCodecRun& run, int32_t count) {
   if (count == 0) return;
-  const TLh5StorageHold storage = AcquireLh5Storage(false);
-  TLh5Expander(run, *storage).Expand(count);
+  const lh5::TLh5StorageHold storage = lh5::AcquireLh5Storage(false);
+  lh5::TLh5Expander(run, *storage).Expand(count);
 }
 
 }  // namespace vo
