@@ -17,7 +17,6 @@ constexpr int kFirstPosition = kWindowSize + kMaxMatch;  // 8448
 constexpr int kTextEnd = 16640;
 constexpr int kSlidePoint = 2 * kWindowSize;
 constexpr int kSlideBytes = kTextEnd - kWindowSize;  // moved down at each slide
-constexpr uint8_t kTextFill = 0x20;                  // text after the end of a first read
 constexpr int kRootBase = kWindowSize;               // root(b) = 8192 + b; leaves are 8192..16383
 constexpr int kRootCount = 256;
 constexpr int kLastInnerNode = kWindowSize - 1;
@@ -31,20 +30,9 @@ constexpr unsigned kFlushThreshold = 16360;
 constexpr unsigned kFirstFlag = 0x80;
 constexpr int kItemsPerGroup = 8;
 constexpr int kFillBits = 7;
-constexpr int kLengthFieldBits = 3;
-constexpr int kLongestShortLength = 6;  // longer lengths go out as 111 and a unary tail
 constexpr unsigned kUnaryOnes = 0xFFFE;
-constexpr int kSkipCountBits = 2;
-constexpr int kSkipLimit = 6;  // the skip field covers indexes 3..5
-constexpr int kZeroRunShortBits = 4;
-constexpr int kZeroRunLongBits = 9;
-constexpr int kZeroRunShortBase = 3;
-constexpr int kZeroRunLongBase = 20;
+constexpr int kSkipLimit = 6;        // the skip field covers indexes 3..5
 constexpr int kZeroRunAwkward = 19;  // one more than the short form reaches, one less than the long
-constexpr int kZeroRunSymbol = 0;
-constexpr int kZeroRunShortSymbol = 1;
-constexpr int kZeroRunLongSymbol = 2;
-constexpr int kLengthSymbolBase = 2;  // code-length symbol = length + 2
 constexpr int kOffsetFreqSize = 2 * kOffsetSymbolCount;
 constexpr int kLengthCodeFreqSize = 2 * kLengthCodeCount;
 
@@ -196,7 +184,7 @@ void TLh5Compressor::WriteSmallLengths(int count, int width, int skip) {
     if (k <= kLongestShortLength) {
       Lh5PutBits(kLengthFieldBits, static_cast<unsigned>(k));
     } else {
-      Lh5PutBits(k - 3, kUnaryOnes);
+      Lh5PutBits(k - kLengthFieldBits, kUnaryOnes);
     }
     if (i == skip) {
       while (i < kSkipLimit && S.SmallLengths[i] == 0) ++i;
@@ -247,7 +235,7 @@ void TLh5Compressor::SendBlock() {
   for (unsigned i = 0; i < size; ++i) {
     flags = i % kItemsPerGroup == 0 ? *item++ : (flags << 1) & 0xFF;
     if ((flags & kFirstFlag) != 0) {
-      PutSymbol(item[0] + kRootCount);
+      PutSymbol(item[0] + kFirstLengthSymbol);
       PutOffset(static_cast<unsigned>(item[1] << 8 | item[2]));
       item += 3;
     } else {
@@ -272,7 +260,7 @@ void TLh5Compressor::QueueItem(int s, unsigned o) {
   }
   C.PendingItems[PendingFill++] = static_cast<uint8_t>(s & 0xFF);
   ++C.SymbolFreq[s];
-  if (s >= kRootCount) {
+  if (s >= kFirstLengthSymbol) {
     C.PendingItems[FlagBytePos] = static_cast<uint8_t>(C.PendingItems[FlagBytePos] | FlagMask);
     C.PendingItems[PendingFill++] = static_cast<uint8_t>(o >> 8);
     C.PendingItems[PendingFill++] = static_cast<uint8_t>(o & 0xFF);
@@ -474,7 +462,7 @@ void TLh5Compressor::Compress() {
   for (int i = kFirstPosition; i < kTextEnd; ++i) {
     const uint8_t x = Run.GetSourceByte();
     if (Run.EndOfInput) {
-      S.Lh5Window[i] = kTextFill;
+      S.Lh5Window[i] = kSpace;
     } else {
       S.Lh5Window[i] = x;
       ++Lh5Lookahead;

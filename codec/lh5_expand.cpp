@@ -11,14 +11,7 @@ namespace vo {
 namespace lh5 {
 namespace {
 
-constexpr uint8_t kWindowFill = 0x20;  // a match reaching before the first byte copies spaces
-constexpr unsigned kUnaryLength = 7;   // lengths from 7 on are sent as 111 and a unary tail
-constexpr int kLengthFieldBits = 3;
-constexpr int kZeroRunShortBits = 4;
-constexpr int kZeroRunLongBits = 9;
-constexpr int kZeroRunShortBase = 3;
-constexpr int kZeroRunLongBase = 20;
-constexpr int kSkipCountBits = 2;
+constexpr unsigned kUnaryLength = kLongestShortLength + 1;
 
 [[noreturn]] void RaiseBadTable() {
   throw ELZHBadDecodeTable(kMsgBadDecodeTable);
@@ -89,7 +82,7 @@ void TLh5Expander::ReadSmallLengths(int count, int width, int skip) {
         ++t;
       }
     }
-    Lh5SkipBits(t < kUnaryLength ? kLengthFieldBits : static_cast<int>(t) - 3);
+    Lh5SkipBits(t < kUnaryLength ? kLengthFieldBits : static_cast<int>(t) - kLengthFieldBits);
     S.SmallLengths[i++] = static_cast<uint8_t>(t);
     if (i == skip) {
       const auto z = static_cast<int>(Lh5TakeBits(kSkipCountBits));
@@ -115,14 +108,16 @@ void TLh5Expander::ReadSymbolLengths() {
     unsigned t = S.SmallTable[S.Lh5InBits >> (16 - kSmallTableBits)];
     if (t >= kLengthCodeCount) t = WalkTree(t, kLengthCodeCount, 1u << (15 - kSmallTableBits));
     Lh5SkipBits(S.SmallLengths[t]);
-    if (t >= 3) {
+    if (t > kZeroRunLongSymbol) {
       // A count field of 511 may place one length in the spare entry 510, which no code uses.
-      S.SymbolLengths[i++] = static_cast<uint8_t>(t - 2);
+      S.SymbolLengths[i++] = static_cast<uint8_t>(t - kLengthSymbolBase);
       continue;
     }
     int zeros = 1;
-    if (t == 1) zeros = static_cast<int>(Lh5TakeBits(kZeroRunShortBits)) + kZeroRunShortBase;
-    if (t == 2) zeros = static_cast<int>(Lh5TakeBits(kZeroRunLongBits)) + kZeroRunLongBase;
+    if (t == kZeroRunShortSymbol)
+      zeros = static_cast<int>(Lh5TakeBits(kZeroRunShortBits)) + kZeroRunShortBase;
+    if (t == kZeroRunLongSymbol)
+      zeros = static_cast<int>(Lh5TakeBits(kZeroRunLongBits)) + kZeroRunLongBase;
     if (i + zeros > kSymbolCount) RaiseBadTable();
     std::fill_n(S.SymbolLengths.begin() + i, zeros, uint8_t{0});
     i += zeros;
@@ -168,12 +163,12 @@ unsigned TLh5Expander::DecodeOffset() {
 
 void TLh5Expander::Expand(int32_t count) {
   Lh5SkipBits(16);  // Lh5InBits now holds the first two bytes
-  std::fill_n(S.Lh5Window.begin(), kWindowSize, kWindowFill);
+  std::fill_n(S.Lh5Window.begin(), kWindowSize, kSpace);
   unsigned r = 0;
   int32_t produced = 0;
   while (produced < count) {
     const unsigned s = DecodeSymbol();
-    if (s <= 0xFF) {
+    if (s < kFirstLengthSymbol) {
       S.Lh5Window[r] = static_cast<uint8_t>(s);
       r = (r + 1) & kWindowMask;
       Run.PutSinkByte(static_cast<uint8_t>(s));

@@ -14,6 +14,7 @@ inline constexpr int kMinMatch = 3;
 inline constexpr int kMaxMatch = 256;
 inline constexpr int kSymbolCount = 510;  // 0..255 literals, 256..509 match lengths 3..256
 inline constexpr int kLengthBase = 253;   // match length = symbol - kLengthBase
+inline constexpr int kFirstLengthSymbol = 256;
 inline constexpr int kOffsetSymbolCount = 14;
 inline constexpr int kLengthCodeCount = 19;
 inline constexpr int kMaxCodeLength = 16;
@@ -25,6 +26,21 @@ inline constexpr int kLengthCodeSkipIndex = 3;
 inline constexpr int kNoSkip = -1;
 inline constexpr int kSymbolTableBits = 12;
 inline constexpr int kSmallTableBits = 8;
+// The small-length form: lengths below 7 in 3 bits, longer ones as 111 and a unary tail.
+inline constexpr int kLengthFieldBits = 3;
+inline constexpr int kLongestShortLength = 6;
+inline constexpr int kSkipCountBits = 2;
+// Code-length symbols: 0 one zero length, 1 a 4-bit run of 3..18 zeros, 2 a 9-bit run of
+// 20..531 zeros, 3..18 the lengths 1..16.
+inline constexpr int kZeroRunSymbol = 0;
+inline constexpr int kZeroRunShortSymbol = 1;
+inline constexpr int kZeroRunLongSymbol = 2;
+inline constexpr int kZeroRunShortBits = 4;
+inline constexpr int kZeroRunLongBits = 9;
+inline constexpr int kZeroRunShortBase = 3;
+inline constexpr int kZeroRunLongBase = 20;
+inline constexpr int kLengthSymbolBase = 2;  // code-length symbol = length + 2
+inline constexpr uint8_t kSpace = 0x20;      // fills the window before the first byte
 inline constexpr uint32_t kCompleteCodeSum = 1u << kMaxCodeLength;
 
 // Table entry that a build over all-zero lengths leaves behind: no symbol and no node, so a
