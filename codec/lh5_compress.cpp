@@ -22,7 +22,8 @@ constexpr int kRootCount = 256;
 constexpr int kLastInnerNode = kWindowSize - 1;
 constexpr int kSlotBase = 2 * kWindowSize;
 constexpr int kSlotStride = 16;
-constexpr int kChainEnd = kSlotBase + kSlotStride * 255 + kRootBase + kRootCount - 1;  // 28911
+constexpr int kChainEnd =
+    kSlotBase + kSlotStride * (kRootCount - 1) + kRootBase + kRootCount - 1;  // 28911
 constexpr uint16_t kPendingFlag = 0x8000;
 constexpr uint16_t kPositionBits = 0x7FFF;
 constexpr uint16_t kLeafBit = 0x2000;  // turns a slid-down position back into leaf-number form

@@ -89,6 +89,10 @@ TEST(Lh5, HandMadeStreams) {
       {"symbol 509 copies 256 bytes, whole even past count", longest.Finish(), 1, Bytes(256, ' ')},
       {"a symbol count of 0 means 65536 symbols", wrapCount.Finish(), 65537, afterCount},
       {"an all-zero offset code without matches", zeroOffsetCode.Finish(), 4, Text("AAAA")},
+      {"a count beyond the stream decodes the tail from zero bits",
+       {0x00, 0x03, 0x28, 0x08, 0x44, 0xC9, 0x13, 0x58, 0x02, 0x60},
+       5,
+       Bytes{'a', 'b', 'c', 0, 0}},
   };
   for (const Case& c : cases) EXPECT_EQ(ExpandLh5Bytes(c.stream, c.count), c.expanded) << c.what;
 }
@@ -248,6 +252,26 @@ TEST(Lh5, HuffmanSmallCases) {
   EXPECT_EQ(code[1], 0x4000);
   EXPECT_EQ(code[3], 0x8000);
   EXPECT_EQ(code[4], 0xC000);
+}
+
+// The engine scrambles the stream under a key; expansion with the key restores the input.
+TEST(Lh5, KeyedRoundTrip) {
+  const Bytes plain = test::TextBytes(30000, 9);
+  TCodecSettings settings;
+  settings.Key = -0x12345679;
+  settings.CompressReserve = test::kNoCompressLimit;
+  test::TRecordingStream source(plain);
+  test::TRecordingStream packed;
+  uint32_t checksum = 0;
+  const int32_t size = RunCodec(settings, packed, source, static_cast<int32_t>(plain.size()), 0,
+                                kMethodLh5, checksum, TCodecMode::Compress, false);
+  EXPECT_NE(packed.Data(), CompressLh5Bytes(plain));
+  test::TRecordingStream stream(packed.Data());
+  test::TRecordingStream expanded;
+  RunCodec(settings, expanded, stream, size, static_cast<int32_t>(plain.size()), kMethodLh5,
+           checksum, TCodecMode::Expand, true);
+  EXPECT_EQ(expanded.Data(), plain);
+  EXPECT_EQ(checksum, test::ByteSum(plain));
 }
 
 // 1000 equal bytes parse into one literal, three 256-byte matches and one of 231, all at offset 0.
