@@ -81,6 +81,13 @@ TEST(Lh5, HandMadeStreams) {
   SingleSymbolBlock(wrapCount, 1, 'C', 0);
   TBitPacker zeroOffsetCode;  // offset lengths all 0: fine while no match asks for one
   zeroOffsetCode.Put(16, 4).Put(5, 0).Put(5, 0).Put(9, 0).Put(9, 'A').Put(4, 1).Put(3, 0);
+  TBitPacker skipAtThree;  // the 2-bit skip field follows the third length even when it is the last
+  skipAtThree.Put(16, 1).Put(5, 3).Put(3, 1).Put(3, 1).Put(3, 0).Put(2, 3);
+  skipAtThree.Put(9, 0).Put(9, 'Z').Put(4, 0).Put(4, 0);
+  TBitPacker longCount;  // 20 lengths announced for 19 symbols: all are read, the 20th unused
+  longCount.Put(16, 1).Put(5, 20).Put(3, 1).Put(3, 1).Put(3, 0).Put(2, 0);
+  for (int i = 3; i < 19; ++i) longCount.Put(3, 0);
+  longCount.Put(3, 5).Put(9, 0).Put(9, 'Y').Put(4, 0).Put(4, 0);
   Bytes afterCount(65536, 'B');
   afterCount.push_back('C');
   const Case cases[] = {
@@ -89,6 +96,8 @@ TEST(Lh5, HandMadeStreams) {
       {"symbol 509 copies 256 bytes, whole even past count", longest.Finish(), 1, Bytes(256, ' ')},
       {"a symbol count of 0 means 65536 symbols", wrapCount.Finish(), 65537, afterCount},
       {"an all-zero offset code without matches", zeroOffsetCode.Finish(), 4, Text("AAAA")},
+      {"a skip field after a count field of 3", skipAtThree.Finish(), 1, Text("Z")},
+      {"a count field above the alphabet size", longCount.Finish(), 1, Text("Y")},
       {"a count beyond the stream decodes the tail from zero bits",
        {0x00, 0x03, 0x28, 0x08, 0x44, 0xC9, 0x13, 0x58, 0x02, 0x60},
        5,
