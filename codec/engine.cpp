@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "codec/lh5.h"
 #include "codec/lzh.h"
 #include "codec/rle.h"
 #include "core/exception.h"
@@ -86,6 +87,13 @@ int32_t RunCodec(const TCodecSettings& component, TStream& sink, TStream& source
         ExpandLzh(run, outputSize);
       } else {
         CompressLzh(run);
+      }
+      break;
+    case kMethodLh5:
+      if (expand) {
+        ExpandLh5(run, outputSize);
+      } else {
+        CompressLh5(run);
       }
       break;
     default:  // no method: nothing passes, the checksum is 0

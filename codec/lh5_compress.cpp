@@ -1,0 +1,505 @@
+// LH5 compression: a suffix trie over the last 8192 positions finds matches, a one-step
+// look-ahead parse picks literals or matches, and queued items go out in blocks with Huffman
+// codes built for each block and limited to 16 bits.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "codec/lh5.h"
+#include "codec/lh5_huffman.h"
+#include "codec/lh5_tables.h"
+
+namespace vo {
+namespace lh5 {
+namespace {
+
+constexpr int kFirstPosition = kWindowSize + kMaxMatch;  // 8448
+constexpr int kTextEnd = 16640;
+constexpr int kSlidePoint = 2 * kWindowSize;
+constexpr int kSlideBytes = kTextEnd - kWindowSize;  // moved down at each slide
+constexpr int kRootBase = kWindowSize;               // root(b) = 8192 + b; leaves are 8192..16383
+constexpr int kRootCount = 256;
+constexpr int kLastInnerNode = kWindowSize - 1;
+constexpr int kSlotBase = 2 * kWindowSize;
+constexpr int kSlotStride = 16;
+constexpr int kChainEnd =
+    kSlotBase + kSlotStride * (kRootCount - 1) + kRootBase + kRootCount - 1;  // 28911
+constexpr uint16_t kPendingFlag = 0x8000;
+constexpr uint16_t kPositionBits = 0x7FFF;
+constexpr uint16_t kLeafBit = 0x2000;  // turns a slid-down position back into leaf-number form
+constexpr unsigned kFlushThreshold = 16360;
+constexpr unsigned kFirstFlag = 0x80;
+constexpr int kItemsPerGroup = 8;
+constexpr int kFillBits = 7;
+constexpr unsigned kUnaryOnes = 0xFFFE;
+constexpr int kSkipLimit = 6;        // the skip field covers indexes 3..5
+constexpr int kZeroRunAwkward = 19;  // one more than the short form reaches, one less than the long
+constexpr int kOffsetFreqSize = 2 * kOffsetSymbolCount;
+constexpr int kLengthCodeFreqSize = 2 * kLengthCodeCount;
+
+class TLh5Compressor {
+ public:
+  TLh5Compressor(TCodecRun& run, TLh5Storage& storage)
+      : Run(run), S(storage), C(*storage.Compress), Huffman(storage) {}
+
+  void Compress();
+
+ private:
+  // Bit writer.
+  void Lh5PutCode(int n, unsigned x);
+  void Lh5PutBits(int n, unsigned v) { Lh5PutCode(n, (v << (16 - n)) & 0xFFFF); }
+
+  // Block writing.
+  void SendBlock();
+  void CountLengthCodeFreq();
+  int SymbolLengthsUsed() const;
+  void WriteSmallLengths(int count, int width, int skip);
+  void WriteSymbolLengths();
+  void PutLengthSymbol(int y) { Lh5PutCode(S.SmallLengths[y], C.SmallCodes[y]); }
+  void PutSymbol(int s) { Lh5PutCode(S.SymbolLengths[s], C.SymbolCodes[s]); }
+  void PutOffset(unsigned o);
+  void QueueItem(int s, unsigned o);
+
+  // Match finder.
+  static int TrieSlot(int q, int b) { return q + kSlotStride * b + kSlotBase; }
+  void TrieInit();
+  int TrieFindChild(int q, int b);
+  void TrieAddChild(int q, int b, int r);
+  void TrieSplit(int old);
+  void TrieInsert();
+  void TrieRemove();
+  void Lh5Advance();
+
+  TCodecRun& Run;
+  TLh5Storage& S;
+  TLh5CompressArrays& C;
+
+  std::array<uint16_t, kOffsetFreqSize> OffsetFreq{};
+  std::array<uint16_t, kLengthCodeFreqSize> LengthCodeFreq{};
+  TLh5Huffman Huffman;
+
+  int Lh5Position = 0;
+  int Lh5MatchPosition = 0;
+  int Lh5MatchLength = 0;
+  int Lh5Lookahead = 0;
+  int TrieFreeHead = 0;
+  unsigned PendingFill = 0;
+  unsigned FlagMask = 0;
+  unsigned FlagBytePos = 0;
+};
+
+// ---- Bit writer: bytes fill from bit 7 down; a byte goes out the moment it is full.
+
+void TLh5Compressor::Lh5PutCode(int n, unsigned x) {
+  uint8_t& outByte = S.Lh5InByte;
+  uint8_t& freeBits = S.Lh5InByteBits;
+  if (n >= freeBits) {
+    do {
+      const int f = freeBits;
+      n -= f;
+      outByte = static_cast<uint8_t>(outByte + (x >> (16 - f)));
+      x = (x << f) & 0xFFFF;
+      Run.PutSinkByte(outByte);
+      outByte = 0;
+      freeBits = 8;
+    } while (n >= 8);
+  }
+  outByte = static_cast<uint8_t>(outByte + (x >> (16 - freeBits)));
+  freeBits = static_cast<uint8_t>(freeBits - n);
+}
+
+// ---- Block writing.
+
+int TLh5Compressor::SymbolLengthsUsed() const {
+  int m = kSymbolCount;
+  while (m > 0 && S.SymbolLengths[m - 1] == 0) --m;
+  return m;
+}
+
+void TLh5Compressor::CountLengthCodeFreq() {
+  std::fill_n(LengthCodeFreq.begin(), kLengthCodeCount, uint16_t{0});
+  const int m = SymbolLengthsUsed();
+  int i = 0;
+  while (i < m) {
+    const int k = S.SymbolLengths[i++];
+    if (k != 0) {
+      ++LengthCodeFreq[k + kLengthSymbolBase];
+      continue;
+    }
+    int z = 1;
+    while (i < m && S.SymbolLengths[i] == 0) {
+      ++i;
+      ++z;
+    }
+    if (z < kZeroRunShortBase) {
+      LengthCodeFreq[kZeroRunSymbol] = static_cast<uint16_t>(LengthCodeFreq[kZeroRunSymbol] + z);
+    } else if (z < kZeroRunAwkward) {
+      ++LengthCodeFreq[kZeroRunShortSymbol];
+    } else if (z == kZeroRunAwkward) {
+      ++LengthCodeFreq[kZeroRunSymbol];
+      ++LengthCodeFreq[kZeroRunShortSymbol];
+    } else {
+      ++LengthCodeFreq[kZeroRunLongSymbol];
+    }
+  }
+}
+
+void TLh5Compressor::WriteSymbolLengths() {
+  const int m = SymbolLengthsUsed();
+  Lh5PutBits(kSymbolCountBits, static_cast<unsigned>(m));
+  int i = 0;
+  while (i < m) {
+    const int k = S.SymbolLengths[i++];
+    if (k != 0) {
+      PutLengthSymbol(k + kLengthSymbolBase);
+      continue;
+    }
+    int z = 1;
+    while (i < m && S.SymbolLengths[i] == 0) {
+      ++i;
+      ++z;
+    }
+    if (z < kZeroRunShortBase) {
+      for (; z > 0; --z) PutLengthSymbol(kZeroRunSymbol);
+    } else if (z < kZeroRunAwkward) {
+      PutLengthSymbol(kZeroRunShortSymbol);
+      Lh5PutBits(kZeroRunShortBits, static_cast<unsigned>(z - kZeroRunShortBase));
+    } else if (z == kZeroRunAwkward) {
+      PutLengthSymbol(kZeroRunSymbol);
+      PutLengthSymbol(kZeroRunShortSymbol);
+      Lh5PutBits(kZeroRunShortBits, kZeroRunAwkward - 1 - kZeroRunShortBase);
+    } else {
+      PutLengthSymbol(kZeroRunLongSymbol);
+      Lh5PutBits(kZeroRunLongBits, static_cast<unsigned>(z - kZeroRunLongBase));
+    }
+  }
+}
+
+void TLh5Compressor::WriteSmallLengths(int count, int width, int skip) {
+  int m = count;
+  while (m > 0 && S.SmallLengths[m - 1] == 0) --m;
+  Lh5PutBits(width, static_cast<unsigned>(m));
+  int i = 0;
+  while (i < m) {
+    const int k = S.SmallLengths[i++];
+    if (k <= kLongestShortLength) {
+      Lh5PutBits(kLengthFieldBits, static_cast<unsigned>(k));
+    } else {
+      Lh5PutBits(k - kLengthFieldBits, kUnaryOnes);
+    }
+    if (i == skip) {
+      while (i < kSkipLimit && S.SmallLengths[i] == 0) ++i;
+      Lh5PutBits(kSkipCountBits, static_cast<unsigned>(i - skip));
+    }
+  }
+}
+
+void TLh5Compressor::PutOffset(unsigned o) {
+  const int k = std::bit_width(o);
+  Lh5PutCode(S.SmallLengths[k], C.SmallCodes[k]);
+  if (k > 1) Lh5PutBits(k - 1, o);
+}
+
+void TLh5Compressor::SendBlock() {
+  const int root = Huffman.BuildHuffmanCode(kSymbolCount, C.SymbolFreq.data(),
+                                            S.SymbolLengths.data(), C.SymbolCodes.data());
+  const unsigned size = C.SymbolFreq[root];
+  Lh5PutBits(kBlockSizeBits, size);
+  if (root >= kSymbolCount) {
+    CountLengthCodeFreq();
+    const int r = Huffman.BuildHuffmanCode(kLengthCodeCount, LengthCodeFreq.data(),
+                                           S.SmallLengths.data(), C.SmallCodes.data());
+    if (r >= kLengthCodeCount) {
+      WriteSmallLengths(kLengthCodeCount, kLengthCodeCountBits, kLengthCodeSkipIndex);
+    } else {
+      Lh5PutBits(kLengthCodeCountBits, 0);
+      Lh5PutBits(kLengthCodeCountBits, static_cast<unsigned>(r));
+    }
+    WriteSymbolLengths();
+  } else {
+    Lh5PutBits(kLengthCodeCountBits, 0);
+    Lh5PutBits(kLengthCodeCountBits, 0);
+    Lh5PutBits(kSymbolCountBits, 0);
+    Lh5PutBits(kSymbolCountBits, static_cast<unsigned>(root));
+  }
+  const int r = Huffman.BuildHuffmanCode(kOffsetSymbolCount, OffsetFreq.data(),
+                                         S.SmallLengths.data(), C.SmallCodes.data());
+  if (r >= kOffsetSymbolCount) {
+    WriteSmallLengths(kOffsetSymbolCount, kOffsetCountBits, kNoSkip);
+  } else {
+    Lh5PutBits(kOffsetCountBits, 0);
+    Lh5PutBits(kOffsetCountBits, static_cast<unsigned>(r));
+  }
+
+  const uint8_t* item = C.PendingItems.data();
+  unsigned flags = 0;
+  for (unsigned i = 0; i < size; ++i) {
+    flags = i % kItemsPerGroup == 0 ? *item++ : (flags << 1) & 0xFF;
+    if ((flags & kFirstFlag) != 0) {
+      PutSymbol(item[0] + kFirstLengthSymbol);
+      PutOffset(static_cast<unsigned>(item[1] << 8 | item[2]));
+      item += 3;
+    } else {
+      PutSymbol(*item++);
+    }
+  }
+  std::fill_n(C.SymbolFreq.begin(), kSymbolCount, uint16_t{0});
+  std::fill_n(OffsetFreq.begin(), kOffsetSymbolCount, uint16_t{0});
+}
+
+// Items wait in groups of eight behind a flag byte whose set bits mark three-byte matches.
+void TLh5Compressor::QueueItem(int s, unsigned o) {
+  FlagMask >>= 1;
+  if (FlagMask == 0) {
+    FlagMask = kFirstFlag;
+    if (PendingFill >= kFlushThreshold) {
+      SendBlock();
+      PendingFill = 0;
+    }
+    FlagBytePos = PendingFill;
+    C.PendingItems[PendingFill++] = 0;
+  }
+  C.PendingItems[PendingFill++] = static_cast<uint8_t>(s & 0xFF);
+  ++C.SymbolFreq[s];
+  if (s >= kFirstLengthSymbol) {
+    C.PendingItems[FlagBytePos] = static_cast<uint8_t>(C.PendingItems[FlagBytePos] | FlagMask);
+    C.PendingItems[PendingFill++] = static_cast<uint8_t>(o >> 8);
+    C.PendingItems[PendingFill++] = static_cast<uint8_t>(o & 0xFF);
+    ++OffsetFreq[std::bit_width(o)];
+  }
+}
+
+// ---- Match finder.
+
+void TLh5Compressor::TrieInit() {
+  for (int r = kRootBase; r < kRootBase + kRootCount; ++r) {
+    C.TrieLevel[r] = 1;
+    C.TriePosition[r] = 0;
+  }
+  std::fill(C.TrieParent.begin() + kRootBase, C.TrieParent.begin() + 2 * kWindowSize, uint16_t{0});
+  TrieFreeHead = 1;
+  for (int i = 1; i < kLastInnerNode; ++i) C.TrieNext[i] = static_cast<uint16_t>(i + 1);
+  C.TrieNext[kLastInnerNode] = 0;
+  std::fill(C.TrieNext.begin() + kSlotBase, C.TrieNext.begin() + kChainEnd + 1, uint16_t{0});
+}
+
+int TLh5Compressor::TrieFindChild(int q, int b) {
+  C.TrieParent[0] = static_cast<uint16_t>(q);  // stops the walk at the chain's end
+  int r = C.TrieNext[TrieSlot(q, b)];
+  while (C.TrieParent[r] != q) r = C.TrieNext[r];
+  return r;
+}
+
+void TLh5Compressor::TrieAddChild(int q, int b, int r) {
+  const int h = TrieSlot(q, b);
+  const int t = C.TrieNext[h];
+  C.TrieNext[h] = static_cast<uint16_t>(r);
+  C.TrieNext[r] = static_cast<uint16_t>(t);
+  C.TriePrev[t] = static_cast<uint16_t>(r);
+  C.TriePrev[r] = static_cast<uint16_t>(h);
+  C.TrieParent[r] = static_cast<uint16_t>(q);
+  ++C.TrieChildCount[q];
+}
+
+void TLh5Compressor::TrieSplit(int old) {
+  const int added = TrieFreeHead;
+  TrieFreeHead = C.TrieNext[added];
+  C.TrieChildCount[added] = 0;
+  int t = C.TriePrev[old];
+  C.TriePrev[added] = static_cast<uint16_t>(t);
+  C.TrieNext[t] = static_cast<uint16_t>(added);
+  t = C.TrieNext[old];
+  C.TrieNext[added] = static_cast<uint16_t>(t);
+  C.TriePrev[t] = static_cast<uint16_t>(added);
+  C.TrieParent[added] = C.TrieParent[old];
+  C.TrieLevel[added] = static_cast<uint8_t>(Lh5MatchLength);
+  C.TriePosition[added] = static_cast<uint16_t>(Lh5Position);
+  TrieAddChild(added, S.Lh5Window[Lh5MatchPosition + Lh5MatchLength], old);
+  TrieAddChild(added, S.Lh5Window[Lh5Position + Lh5MatchLength], Lh5Position);
+}
+
+void TLh5Compressor::TrieInsert() {
+  const int p = Lh5Position;
+  const uint8_t* text = S.Lh5Window.data();
+  int q = 0;
+  int r = 0;
+  if (Lh5MatchLength >= 4) {
+    // The string at p shares at least one byte less with the one after the previous match's
+    // source: start from that leaf and climb instead of descending from the root.
+    --Lh5MatchLength;
+    r = (Lh5MatchPosition + 1) | kRootBase;
+    while (C.TrieParent[r] == 0) r = C.TrieNext[r];  // a replaced leaf leads to its successor
+    q = C.TrieParent[r];
+    while (C.TrieLevel[q] >= Lh5MatchLength) {
+      r = q;
+      q = C.TrieParent[q];
+    }
+    int t = q;
+    while ((C.TriePosition[t] & kPendingFlag) != 0) {
+      C.TriePosition[t] = static_cast<uint16_t>(p);
+      t = C.TrieParent[t];
+    }
+    if (t < kRootBase) C.TriePosition[t] = static_cast<uint16_t>(p | kPendingFlag);
+  } else {
+    q = kRootBase + text[p];
+    const int b = text[p + 1];
+    r = TrieFindChild(q, b);
+    if (r == 0) {
+      TrieAddChild(q, b, p);
+      Lh5MatchLength = 1;
+      return;
+    }
+    Lh5MatchLength = 2;
+  }
+  for (;;) {
+    int limit = kMaxMatch;
+    if (r >= kRootBase) {
+      Lh5MatchPosition = r;
+    } else {
+      limit = C.TrieLevel[r];
+      Lh5MatchPosition = C.TriePosition[r] & kPositionBits;
+    }
+    if (Lh5MatchPosition >= p) Lh5MatchPosition -= kWindowSize;
+    while (Lh5MatchLength < limit) {
+      if (text[p + Lh5MatchLength] != text[Lh5MatchPosition + Lh5MatchLength]) {
+        TrieSplit(r);
+        return;
+      }
+      ++Lh5MatchLength;
+    }
+    if (Lh5MatchLength == kMaxMatch) break;
+    C.TriePosition[r] = static_cast<uint16_t>(p);
+    q = r;
+    const int b = text[p + Lh5MatchLength];
+    r = TrieFindChild(q, b);
+    if (r == 0) {
+      TrieAddChild(q, b, p);
+      return;
+    }
+    ++Lh5MatchLength;
+  }
+  // The leaf r matches all 256 bytes: p takes its place.
+  int t = C.TriePrev[r];
+  C.TriePrev[p] = static_cast<uint16_t>(t);
+  C.TrieNext[t] = static_cast<uint16_t>(p);
+  t = C.TrieNext[r];
+  C.TrieNext[p] = static_cast<uint16_t>(t);
+  C.TriePrev[t] = static_cast<uint16_t>(p);
+  C.TrieParent[p] = static_cast<uint16_t>(q);
+  C.TrieParent[r] = 0;
+  C.TrieNext[r] = static_cast<uint16_t>(p);
+}
+
+void TLh5Compressor::TrieRemove() {
+  const int p = Lh5Position;
+  if (C.TrieParent[p] == 0) return;
+  C.TrieNext[C.TriePrev[p]] = C.TrieNext[p];
+  C.TriePrev[C.TrieNext[p]] = C.TriePrev[p];
+  const int r = C.TrieParent[p];
+  C.TrieParent[p] = 0;
+  --C.TrieChildCount[r];
+  if (r >= kRootBase || C.TrieChildCount[r] > 1) return;
+
+  // r is left with one child and goes; its position passes up first.
+  const auto unslid = [p](int position) {
+    return position >= p ? position - kWindowSize : position;
+  };
+  int t = unslid(C.TriePosition[r] & kPositionBits);
+  int s = t;
+  int q = C.TrieParent[r];
+  while ((C.TriePosition[q] & kPendingFlag) != 0) {
+    s = std::max(s, unslid(C.TriePosition[q] & kPositionBits));
+    C.TriePosition[q] = static_cast<uint16_t>(s | kLeafBit);
+    q = C.TrieParent[q];
+  }
+  if (q < kRootBase) {
+    s = std::max(s, unslid(C.TriePosition[q]));
+    C.TriePosition[q] = static_cast<uint16_t>(s | kLeafBit | kPendingFlag);
+  }
+  s = TrieFindChild(r, S.Lh5Window[t + C.TrieLevel[r]]);
+  C.TrieNext[C.TriePrev[s]] = C.TrieNext[s];
+  C.TriePrev[C.TrieNext[s]] = C.TriePrev[s];
+  t = C.TriePrev[r];
+  C.TrieNext[t] = static_cast<uint16_t>(s);
+  C.TriePrev[s] = static_cast<uint16_t>(t);
+  t = C.TrieNext[r];
+  C.TriePrev[t] = static_cast<uint16_t>(s);
+  C.TrieNext[s] = static_cast<uint16_t>(t);
+  C.TrieParent[s] = C.TrieParent[r];
+  C.TrieParent[r] = 0;
+  C.TrieNext[r] = static_cast<uint16_t>(TrieFreeHead);
+  TrieFreeHead = r;
+}
+
+void TLh5Compressor::Lh5Advance() {
+  --Lh5Lookahead;
+  if (++Lh5Position == kSlidePoint) {
+    uint8_t* text = S.Lh5Window.data();
+    std::memmove(text, text + kWindowSize, kSlideBytes);
+    int i = kFirstPosition;
+    for (;;) {
+      text[i] = Run.GetSourceByte();
+      if (Run.EndOfInput) break;  // that byte does not count
+      if (++i == kTextEnd) break;
+    }
+    Lh5Lookahead += i - kFirstPosition;
+    Lh5Position = kWindowSize;
+  }
+  TrieRemove();
+  TrieInsert();
+}
+
+void TLh5Compressor::Compress() {
+  TrieInit();
+  std::fill_n(C.SymbolFreq.begin(), kSymbolCount, uint16_t{0});
+  std::fill_n(OffsetFreq.begin(), kOffsetSymbolCount, uint16_t{0});
+  C.PendingItems[0] = 0;
+  PendingFill = 0;
+  FlagMask = 0;
+  FlagBytePos = 0;
+
+  Lh5Position = kFirstPosition;
+  Lh5Lookahead = 0;
+  for (int i = kFirstPosition; i < kTextEnd; ++i) {
+    const uint8_t x = Run.GetSourceByte();
+    if (Run.EndOfInput) {
+      S.Lh5Window[i] = kSpace;
+    } else {
+      S.Lh5Window[i] = x;
+      ++Lh5Lookahead;
+    }
+  }
+  if (Lh5Lookahead == 0) return;  // an empty input gives an empty stream
+
+  Lh5MatchPosition = 0;
+  Lh5MatchLength = 0;
+  TrieInsert();
+  while (Lh5Lookahead > 0) {
+    // A match found at one position is sent only if the next position finds no longer one.
+    const int lastLength = Lh5MatchLength;
+    const int lastPosition = Lh5MatchPosition;
+    Lh5Advance();
+    Lh5MatchLength = std::min(Lh5MatchLength, Lh5Lookahead);
+    if (lastLength < Lh5MatchLength || lastLength < kMinMatch) {
+      QueueItem(S.Lh5Window[Lh5Position - 1], 0);
+    } else {
+      // The match belongs to the position just passed; the offset is its distance minus one.
+      QueueItem(lastLength + kLengthBase,
+                static_cast<unsigned>(Lh5Position - lastPosition - 2) & kWindowMask);
+      for (int k = 1; k < lastLength; ++k) Lh5Advance();
+      Lh5MatchLength = std::min(Lh5MatchLength, Lh5Lookahead);
+    }
+  }
+  SendBlock();
+  Lh5PutBits(kFillBits, 0);  // completes a partly filled last byte
+}
+
+}  // namespace
+}  // namespace lh5
+
+void CompressLh5(TCodecRun& run) {
+  const lh5::TLh5StorageHold storage = lh5::AcquireLh5Storage(true);
+  lh5::TLh5Compressor(run, *storage).Compress();
+}
+
+}  // namespace vo

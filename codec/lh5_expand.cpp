@@ -1,0 +1,200 @@
+// LH5 expansion: a bit reader over the run's source, the three codes of each block header, and
+// the window copy of literals and matches.
+#include <algorithm>
+
+#include "codec/lh5.h"
+#include "codec/lh5_tables.h"
+#include "core/exception.h"
+#include "core/messages.h"
+
+namespace vo {
+namespace lh5 {
+namespace {
+
+constexpr unsigned kUnaryLength = kLongestShortLength + 1;
+
+[[noreturn]] void RaiseBadTable() {
+  throw ELZHBadDecodeTable(kMsgBadDecodeTable);
+}
+
+class TLh5Expander {
+ public:
+  TLh5Expander(TCodecRun& run, TLh5Storage& storage)
+      : Run(run), S(storage), SymbolTable(*storage.SymbolTable) {}
+
+  void Expand(int32_t count);
+
+ private:
+  void Lh5SkipBits(int n) {
+    while (n > S.Lh5InByteBits) {
+      n -= S.Lh5InByteBits;
+      S.Lh5InBits = static_cast<uint16_t>((S.Lh5InBits << S.Lh5InByteBits) +
+                                          (S.Lh5InByte >> (8 - S.Lh5InByteBits)));
+      // Past the end of the input the stream reads as zero bits.
+      S.Lh5InByte = Run.EndOfInput ? 0 : Run.GetSourceByte();
+      S.Lh5InByteBits = 8;
+    }
+    S.Lh5InByteBits = static_cast<uint8_t>(S.Lh5InByteBits - n);
+    S.Lh5InBits = static_cast<uint16_t>((S.Lh5InBits << n) + (S.Lh5InByte >> (8 - n)));
+    S.Lh5InByte = static_cast<uint8_t>(S.Lh5InByte << n);
+  }
+
+  unsigned Lh5TakeBits(int n) {
+    const unsigned x = static_cast<unsigned>(S.Lh5InBits) >> (16 - n);
+    Lh5SkipBits(n);
+    return x;
+  }
+
+  // Walks the tree below a lookup entry, one bit of Lh5InBits per step from mask on.
+  unsigned WalkTree(unsigned j, unsigned n, unsigned mask) const {
+    if (j == kUnfilledEntry) RaiseBadTable();
+    do {
+      j = (S.Lh5InBits & mask) != 0 ? S.OneChild[j] : S.ZeroChild[j];
+      mask >>= 1;
+    } while (j >= n);
+    return j;
+  }
+
+  void ReadSmallLengths(int count, int width, int skip);
+  void ReadSymbolLengths();
+  unsigned DecodeSymbol();
+  unsigned DecodeOffset();
+
+  TCodecRun& Run;
+  TLh5Storage& S;
+  TSymbolTable& SymbolTable;
+};
+
+void TLh5Expander::ReadSmallLengths(int count, int width, int skip) {
+  const auto m = static_cast<int>(Lh5TakeBits(width));
+  if (m == 0) {
+    const unsigned v = Lh5TakeBits(width);
+    if (v >= static_cast<unsigned>(count)) RaiseBadTable();
+    std::fill_n(S.SmallLengths.begin(), count, uint8_t{0});
+    std::fill_n(S.SmallTable.begin(), 1u << kSmallTableBits, static_cast<uint16_t>(v));
+    return;
+  }
+  int i = 0;
+  while (i < m) {
+    unsigned t = S.Lh5InBits >> (16 - kLengthFieldBits);
+    if (t == kUnaryLength) {
+      for (unsigned mask = 1u << (15 - kLengthFieldBits); (S.Lh5InBits & mask) != 0; mask >>= 1) {
+        ++t;
+      }
+    }
+    Lh5SkipBits(t < kUnaryLength ? kLengthFieldBits : static_cast<int>(t) - kLengthFieldBits);
+    S.SmallLengths[i++] = static_cast<uint8_t>(t);
+    if (i == skip) {
+      const auto z = static_cast<int>(Lh5TakeBits(kSkipCountBits));
+      std::fill_n(S.SmallLengths.begin() + i, z, uint8_t{0});
+      i += z;
+    }
+  }
+  if (i < count) std::fill(S.SmallLengths.begin() + i, S.SmallLengths.begin() + count, uint8_t{0});
+  BuildDecodeTable(S, count, S.SmallLengths.data(), kSmallTableBits, S.SmallTable.data());
+}
+
+void TLh5Expander::ReadSymbolLengths() {
+  const auto m = static_cast<int>(Lh5TakeBits(kSymbolCountBits));
+  if (m == 0) {
+    const unsigned v = Lh5TakeBits(kSymbolCountBits);
+    if (v >= kSymbolCount) RaiseBadTable();
+    std::fill_n(S.SymbolLengths.begin(), kSymbolCount, uint8_t{0});
+    SymbolTable.fill(static_cast<uint16_t>(v));
+    return;
+  }
+  int i = 0;
+  while (i < m) {
+    unsigned t = S.SmallTable[S.Lh5InBits >> (16 - kSmallTableBits)];
+    if (t >= kLengthCodeCount) t = WalkTree(t, kLengthCodeCount, 1u << (15 - kSmallTableBits));
+    Lh5SkipBits(S.SmallLengths[t]);
+    if (t > kZeroRunLongSymbol) {
+      // A count field of 511 may place one length in the spare entry 510, which no code uses.
+      S.SymbolLengths[i++] = static_cast<uint8_t>(t - kLengthSymbolBase);
+      continue;
+    }
+    int zeros = 1;
+    if (t == kZeroRunShortSymbol)
+      zeros = static_cast<int>(Lh5TakeBits(kZeroRunShortBits)) + kZeroRunShortBase;
+    if (t == kZeroRunLongSymbol)
+      zeros = static_cast<int>(Lh5TakeBits(kZeroRunLongBits)) + kZeroRunLongBase;
+    if (i + zeros > kSymbolCount) RaiseBadTable();
+    std::fill_n(S.SymbolLengths.begin() + i, zeros, uint8_t{0});
+    i += zeros;
+  }
+  if (i < kSymbolCount) {
+    std::fill(S.SymbolLengths.begin() + i, S.SymbolLengths.begin() + kSymbolCount, uint8_t{0});
+  }
+  BuildDecodeTable(S, kSymbolCount, S.SymbolLengths.data(), kSymbolTableBits, SymbolTable.data());
+}
+
+unsigned TLh5Expander::DecodeSymbol() {
+  if (S.BlockSymbolsLeft == 0) {
+    S.BlockSymbolsLeft = static_cast<uint16_t>(Lh5TakeBits(kBlockSizeBits));
+    ReadSmallLengths(kLengthCodeCount, kLengthCodeCountBits, kLengthCodeSkipIndex);
+    ReadSymbolLengths();
+    ReadSmallLengths(kOffsetSymbolCount, kOffsetCountBits, kNoSkip);
+  }
+  --S.BlockSymbolsLeft;  // a header count of 0 wraps to 65535 more symbols
+  unsigned j = SymbolTable[S.Lh5InBits >> (16 - kSymbolTableBits)];
+  if (j < kSymbolCount) {
+    Lh5SkipBits(S.SymbolLengths[j]);
+  } else {
+    Lh5SkipBits(kSymbolTableBits);
+    j = WalkTree(j, kSymbolCount, 0x8000);
+    Lh5SkipBits(S.SymbolLengths[j] - kSymbolTableBits);
+  }
+  return j;
+}
+
+unsigned TLh5Expander::DecodeOffset() {
+  unsigned j = S.SmallTable[S.Lh5InBits >> (16 - kSmallTableBits)];
+  if (j < kOffsetSymbolCount) {
+    Lh5SkipBits(S.SmallLengths[j]);
+  } else {
+    Lh5SkipBits(kSmallTableBits);
+    j = WalkTree(j, kOffsetSymbolCount, 0x8000);
+    Lh5SkipBits(S.SmallLengths[j] - kSmallTableBits);
+  }
+  if (j == 0) return 0;
+  const int extra = static_cast<int>(j) - 1;
+  return (1u << extra) + Lh5TakeBits(extra);
+}
+
+void TLh5Expander::Expand(int32_t count) {
+  Lh5SkipBits(16);  // Lh5InBits now holds the first two bytes
+  std::fill_n(S.Lh5Window.begin(), kWindowSize, kSpace);
+  unsigned r = 0;
+  int32_t produced = 0;
+  while (produced < count) {
+    const unsigned s = DecodeSymbol();
+    if (s < kFirstLengthSymbol) {
+      S.Lh5Window[r] = static_cast<uint8_t>(s);
+      r = (r + 1) & kWindowMask;
+      Run.PutSinkByte(static_cast<uint8_t>(s));
+      ++produced;
+      continue;
+    }
+    // A match is copied whole, one byte at a time, so it may overlap the bytes it produces.
+    const unsigned length = s - kLengthBase;
+    const unsigned start = (r - DecodeOffset() - 1) & kWindowMask;
+    produced += static_cast<int32_t>(length);
+    for (unsigned k = 0; k < length; ++k) {
+      const uint8_t x = S.Lh5Window[(start + k) & kWindowMask];
+      S.Lh5Window[r] = x;
+      Run.PutSinkByte(x);
+      r = (r + 1) & kWindowMask;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lh5
+
+void ExpandLh5(TCodecRun& run, int32_t count) {
+  if (count == 0) return;
+  const lh5::TLh5StorageHold storage = lh5::AcquireLh5Storage(false);
+  lh5::TLh5Expander(run, *storage).Expand(count);
+}
+
+}  // namespace vo

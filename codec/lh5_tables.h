@@ -1,0 +1,107 @@
+// Internals shared by the two LH5 directions: the method's constants, the working storage of one
+// run, and the decode-table builder.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace vo::lh5 {
+
+inline constexpr int kWindowSize = 8192;
+inline constexpr int kWindowMask = kWindowSize - 1;
+inline constexpr int kMinMatch = 3;
+inline constexpr int kMaxMatch = 256;
+inline constexpr int kSymbolCount = 510;  // 0..255 literals, 256..509 match lengths 3..256
+inline constexpr int kLengthBase = 253;   // match length = symbol - kLengthBase
+inline constexpr int kFirstLengthSymbol = 256;
+inline constexpr int kOffsetSymbolCount = 14;
+inline constexpr int kLengthCodeCount = 19;
+inline constexpr int kMaxCodeLength = 16;
+inline constexpr int kBlockSizeBits = 16;
+inline constexpr int kLengthCodeCountBits = 5;
+inline constexpr int kSymbolCountBits = 9;
+inline constexpr int kOffsetCountBits = 4;
+inline constexpr int kLengthCodeSkipIndex = 3;
+inline constexpr int kNoSkip = -1;
+inline constexpr int kSymbolTableBits = 12;
+inline constexpr int kSmallTableBits = 8;
+// The small-length form: lengths below 7 in 3 bits, longer ones as 111 and a unary tail.
+inline constexpr int kLengthFieldBits = 3;
+inline constexpr int kLongestShortLength = 6;
+inline constexpr int kSkipCountBits = 2;
+// Code-length symbols: 0 one zero length, 1 a 4-bit run of 3..18 zeros, 2 a 9-bit run of
+// 20..531 zeros, 3..18 the lengths 1..16.
+inline constexpr int kZeroRunSymbol = 0;
+inline constexpr int kZeroRunShortSymbol = 1;
+inline constexpr int kZeroRunLongSymbol = 2;
+inline constexpr int kZeroRunShortBits = 4;
+inline constexpr int kZeroRunLongBits = 9;
+inline constexpr int kZeroRunShortBase = 3;
+inline constexpr int kZeroRunLongBase = 20;
+inline constexpr int kLengthSymbolBase = 2;  // code-length symbol = length + 2
+inline constexpr uint8_t kSpace = 0x20;      // fills the window before the first byte
+inline constexpr uint32_t kCompleteCodeSum = 1u << kMaxCodeLength;
+
+// Table entry that a build over all-zero lengths leaves behind: no symbol and no node, so a
+// lookup that reaches it is refused instead of following stale entries.
+inline constexpr uint16_t kUnfilledEntry = 0xFFFF;
+
+inline constexpr std::size_t kTextSize = 16641;  // window when expanding, text buffer compressing
+inline constexpr std::size_t kTreeNodeCount = 2 * kSymbolCount;
+inline constexpr std::size_t kSmallLengthRoom = 129;  // any announced count plus skipped zeros
+inline constexpr std::size_t kTrieNodeArraySize = 8449;
+inline constexpr std::size_t kTrieLeafArraySize = 16385;
+inline constexpr std::size_t kTrieChainArraySize = 28913;
+inline constexpr std::size_t kPendingSize = 16385;
+
+using TSymbolTable = std::array<uint16_t, (1u << kSymbolTableBits) + 1>;
+
+// The match finder's trie and the block coder's queue and codes.
+struct TLh5CompressArrays {
+  std::array<uint8_t, kTrieNodeArraySize> TrieLevel;
+  std::array<uint8_t, kTrieNodeArraySize> TrieChildCount;
+  std::array<uint16_t, kTrieNodeArraySize> TriePosition;
+  std::array<uint16_t, kTrieLeafArraySize> TrieParent;
+  std::array<uint16_t, kTrieLeafArraySize> TriePrev;
+  std::array<uint16_t, kTrieChainArraySize> TrieNext;
+  std::array<uint8_t, kPendingSize> PendingItems;
+  std::array<uint16_t, kTreeNodeCount> SymbolFreq;
+  std::array<uint16_t, kSymbolCount + 1> SymbolCodes;
+  std::array<uint16_t, kSmallLengthRoom> SmallCodes;
+};
+
+// The working storage of one run, for one direction.
+struct TLh5Storage {
+  std::array<uint8_t, kTextSize> Lh5Window;
+  std::array<uint16_t, kTreeNodeCount> ZeroChild;
+  std::array<uint16_t, kTreeNodeCount> OneChild;
+  std::array<uint16_t, (1u << kSmallTableBits) + 1> SmallTable;
+  std::array<uint8_t, kSymbolCount + 1> SymbolLengths;
+  std::array<uint8_t, kSmallLengthRoom> SmallLengths;
+  std::unique_ptr<TSymbolTable> SymbolTable;     // expansion only
+  std::unique_ptr<TLh5CompressArrays> Compress;  // compression only
+  // The bit reader; the bit writer keeps its byte and free bit count in Lh5InByte and
+  // Lh5InByteBits.
+  uint16_t Lh5InBits = 0;
+  uint8_t Lh5InByte = 0;
+  uint8_t Lh5InByteBits = 0;
+  uint16_t BlockSymbolsLeft = 0;
+};
+
+void ReleaseLh5Storage(TLh5Storage* storage);
+
+struct TLh5StorageRelease {
+  void operator()(TLh5Storage* storage) const { ReleaseLh5Storage(storage); }
+};
+using TLh5StorageHold = std::unique_ptr<TLh5Storage, TLh5StorageRelease>;
+
+// Acquires the arrays one direction needs, with the bit state of a fresh stream.
+TLh5StorageHold AcquireLh5Storage(bool compress);
+
+// Fills table (2^b entries) and the trees below it for the canonical code of n symbols with the
+// given lengths; raises ELZHBadDecodeTable unless the lengths form a complete code of at most
+// 16 bits or are all 0.
+void BuildDecodeTable(TLh5Storage& storage, int n, const uint8_t* length, int b, uint16_t* table);
+
+}  // namespace vo::lh5

@@ -1,0 +1,101 @@
+// Helpers for the LH5 tests: runs through the engine, test inputs, and a bit packer for
+// hand-made streams.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/engine.h"
+#include "test_streams.h"
+
+namespace vo::test {
+
+using ByteVector = std::vector<uint8_t>;
+
+// Room for streams longer than their input, as random data gives.
+inline constexpr int32_t kNoCompressLimit = -(1 << 24);
+
+inline ByteVector ExpandLh5Bytes(const ByteVector& stored, int32_t count) {
+  TRecordingStream source(stored);
+  TRecordingStream sink;
+  uint32_t checksum = 0;
+  RunCodec(TCodecSettings{}, sink, source, static_cast<int32_t>(stored.size()), count, kMethodLh5,
+           checksum, TCodecMode::Expand, false);
+  return sink.Data();
+}
+
+inline ByteVector CompressLh5Bytes(const ByteVector& plain, int32_t reserve = kNoCompressLimit) {
+  TRecordingStream source(plain);
+  TRecordingStream sink;
+  TCodecSettings settings;
+  settings.CompressReserve = reserve;
+  uint32_t checksum = 0;
+  const int32_t size = RunCodec(settings, sink, source, static_cast<int32_t>(plain.size()), 0,
+                                kMethodLh5, checksum, TCodecMode::Compress, false);
+  if (checksum != ByteSum(plain) || static_cast<std::size_t>(size) != sink.Data().size()) {
+    throw std::runtime_error("compression run reported a wrong checksum or size");
+  }
+  return sink.Data();
+}
+
+inline ByteVector RandomBytes(std::size_t n, uint32_t seed) {
+  std::mt19937 random(seed);
+  ByteVector out(n);
+  for (auto& b : out) b = static_cast<uint8_t>(random());
+  return out;
+}
+
+// Words drawn at random from a small vocabulary: many matches of varied lengths and offsets.
+inline ByteVector TextBytes(std::size_t n, uint32_t seed) {
+  static const char* const kWords[] = {"the ",     "window ", "slides ", "over ",  "a ",
+                                       "block ",   "of ",     "codes ",  "and ",   "matches ",
+                                       "install",  "er\r\n",  "length ", "offset", ", ",
+                                       "Huffman ", "tree ",   "leaf ",   "node ",  "\t"};
+  std::mt19937 random(seed);
+  ByteVector out;
+  while (out.size() < n) {
+    const std::string word = kWords[random() % std::size(kWords)];
+    out.insert(out.end(), word.begin(), word.end());
+  }
+  out.resize(n);
+  return out;
+}
+
+inline ByteVector ReadFileBytes(const std::string& path, std::size_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  ByteVector out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (out.size() > limit) out.resize(limit);
+  return out;
+}
+
+// Packs fields most significant bit first, as the LH5 stream does.
+class TBitPacker {
+ public:
+  TBitPacker& Put(int n, unsigned v) {
+    for (int i = n - 1; i >= 0; --i) {
+      Current = static_cast<uint8_t>(Current << 1 | ((v >> i) & 1u));
+      if (++Filled == 8) {
+        Out.push_back(Current);
+        Current = 0;
+        Filled = 0;
+      }
+    }
+    return *this;
+  }
+  ByteVector Finish() {
+    ByteVector out = Out;
+    if (Filled != 0) out.push_back(static_cast<uint8_t>(Current << (8 - Filled)));
+    return out;
+  }
+
+ private:
+  ByteVector Out;
+  uint8_t Current = 0;
+  int Filled = 0;
+};
+
+}  // namespace vo::test
