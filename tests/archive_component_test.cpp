@@ -423,16 +423,6 @@ TEST(ArchiveComponentSettings, SetTargetPathEndsFoldersInOneBackslash) {
   }
 }
 
-TEST(ArchiveComponentSettings, StartsZeroed) {
-  TVoViriDudodado c;
-  EXPECT_EQ(c.ElapsedTicks, 0);
-  EXPECT_EQ(c.Key, 0);
-  EXPECT_EQ(c.CompressReserve, 0);
-  EXPECT_FALSE(c.OnExpand || c.OnRecognize || c.OnShowProgress || c.OnCompress || c.OnCheckFile);
-  EXPECT_TRUE(c.TargetPath.empty());
-  EXPECT_FALSE(c.MakeDirectories || c.ExceptionOnFileError || c.CheckSpaceBeforeExpand);
-}
-
 TEST(ArchiveInspect, ListingMarksReachableEntriesAndWhatEndedIt) {
   const TBytes sound = ArchiveBytes({{"a", Text("12"), 2}, {"b", Text("345"), 3}});
   TBytes trailing = sound;
