@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "archive/format.h"
 #include "codec/engine.h"
 #include "core/stream.h"
 
@@ -32,6 +33,10 @@ class TVoViriDudodado {
   // entries matched; 0 means nothing was written.
   int32_t ExpandFile(const std::string& ArchiveFileName, TStream& Dest,
                      const std::string& EntryName);
+  // The scan of ExpandFile over an archive that starts at the stream's position.
+  int32_t ExpandStream(TStream& Archive, TStream& Dest, const std::string& EntryName);
+  // Reads and checks the archive header, MethodID included (LookupMethod, with OnRecognize).
+  void ReadArchiveHeader(TStream& Archive, TArchiveHeader& Header, std::string& MethodID);
   void ExpandEntry(TStream& Dest, TStream& Source, int32_t CompressedSize, int32_t ExpandedSize,
                    uint32_t StoredChecksum, uint8_t Method, const std::string& MethodID,
                    int32_t LockFlag);
@@ -41,7 +46,7 @@ class TVoViriDudodado {
   // The settings a codec run takes from this component.
   TCodecSettings CodecSettings() const { return {OnShowProgress, Key, CompressReserve}; }
 
-  int32_t ElapsedTicks = 0;
+  int32_t ElapsedTicks = 0;  // milliseconds spent in the last ExpandEntry
   TCompressEvent OnCompress;
   TExpandEvent OnExpand;
   TRecognizeEvent OnRecognize;

@@ -1,0 +1,142 @@
+#include "archive/format.h"
+
+#include <algorithm>
+#include <cassert>
+
+#include "core/exception.h"
+#include "core/messages.h"
+
+namespace vo {
+
+namespace {
+
+// Little-endian field access at a fixed offset of a header.
+template <typename T, std::size_t N>
+T GetLE(const std::array<uint8_t, N>& bytes, std::size_t at) {
+  static_assert(sizeof(T) <= 4);
+  uint32_t value = 0;
+  for (std::size_t i = 0; i < sizeof(T); ++i) value |= uint32_t{bytes[at + i]} << (8 * i);
+  return static_cast<T>(value);
+}
+
+template <typename T, std::size_t N>
+void PutLE(std::array<uint8_t, N>& bytes, std::size_t at, T field) {
+  static_assert(sizeof(T) <= 4);
+  const auto value = static_cast<uint32_t>(field);
+  for (std::size_t i = 0; i < sizeof(T); ++i)
+    bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Field offsets of the archive header.
+constexpr std::size_t kAtMethodID = 5;
+constexpr std::size_t kAtTotalExpandedSize = 8;
+constexpr std::size_t kAtArchiveType = 12;
+constexpr std::size_t kAtReserved = 13;
+constexpr std::size_t kAtArchiveLock = 17;
+
+// Field offsets of the entry header.
+constexpr std::size_t kAtNameLength = 0;
+constexpr std::size_t kAtFileDateTime = 2;
+constexpr std::size_t kAtAttributes = 6;
+constexpr std::size_t kAtExpandedSize = 8;
+constexpr std::size_t kAtCompressedSize = 12;
+constexpr std::size_t kAtMethod = 16;
+constexpr std::size_t kAtChecksum = 17;
+constexpr std::size_t kAtLockFlag = 21;
+
+}  // namespace
+
+TArchiveHeader MakeDefaultHeader(int32_t Key, const std::string& methodID) {
+  TArchiveHeader header;
+  for (std::size_t i = 0; i < kMethodIDLength && i < methodID.size(); ++i)
+    header.MethodID[i] = methodID[i];
+  header.ArchiveLock = Key > 0 ? kLockScrambled : kLockNone;
+  return header;
+}
+
+TArchiveHeader DecodeArchiveHeader(const std::array<uint8_t, kArchiveHeaderSize>& bytes) {
+  TArchiveHeader header;
+  std::copy_n(bytes.begin(), header.Signature.size(), header.Signature.begin());
+  std::copy_n(bytes.begin() + kAtMethodID, kMethodIDLength, header.MethodID.begin());
+  header.TotalExpandedSize = GetLE<int32_t>(bytes, kAtTotalExpandedSize);
+  header.ArchiveType = bytes[kAtArchiveType];
+  header.Reserved = GetLE<uint32_t>(bytes, kAtReserved);
+  header.ArchiveLock = GetLE<int32_t>(bytes, kAtArchiveLock);
+  return header;
+}
+
+std::array<uint8_t, kArchiveHeaderSize> EncodeArchiveHeader(const TArchiveHeader& header) {
+  std::array<uint8_t, kArchiveHeaderSize> bytes{};
+  std::copy(header.Signature.begin(), header.Signature.end(), bytes.begin());
+  std::copy(header.MethodID.begin(), header.MethodID.end(), bytes.begin() + kAtMethodID);
+  PutLE(bytes, kAtTotalExpandedSize, header.TotalExpandedSize);
+  bytes[kAtArchiveType] = header.ArchiveType;
+  PutLE(bytes, kAtReserved, header.Reserved);
+  PutLE(bytes, kAtArchiveLock, header.ArchiveLock);
+  return bytes;
+}
+
+TEntryHeader DecodeEntryHeader(const std::array<uint8_t, kEntryHeaderSize>& bytes) {
+  TEntryHeader header;
+  header.NameLength = GetLE<int16_t>(bytes, kAtNameLength);
+  header.FileDateTime = GetLE<uint32_t>(bytes, kAtFileDateTime);
+  header.Attributes = GetLE<uint16_t>(bytes, kAtAttributes);
+  header.ExpandedSize = GetLE<int32_t>(bytes, kAtExpandedSize);
+  header.CompressedSize = GetLE<int32_t>(bytes, kAtCompressedSize);
+  header.Method = bytes[kAtMethod];
+  header.Checksum = GetLE<uint32_t>(bytes, kAtChecksum);
+  header.LockFlag = GetLE<int32_t>(bytes, kAtLockFlag);
+  return header;
+}
+
+std::array<uint8_t, kEntryHeaderSize> EncodeEntryHeader(const TEntryHeader& header) {
+  std::array<uint8_t, kEntryHeaderSize> bytes{};
+  PutLE(bytes, kAtNameLength, header.NameLength);
+  PutLE(bytes, kAtFileDateTime, header.FileDateTime);
+  PutLE(bytes, kAtAttributes, header.Attributes);
+  PutLE(bytes, kAtExpandedSize, header.ExpandedSize);
+  PutLE(bytes, kAtCompressedSize, header.CompressedSize);
+  bytes[kAtMethod] = header.Method;
+  PutLE(bytes, kAtChecksum, header.Checksum);
+  PutLE(bytes, kAtLockFlag, header.LockFlag);
+  return bytes;
+}
+
+bool ReadArchiveHeader(TStream& archive, TArchiveHeader& header, std::string& methodID,
+                       int32_t Key) {
+  methodID.resize(kMethodIDLength);
+  if (archive.Size() - archive.Position() < static_cast<int64_t>(kArchiveHeaderSize)) {
+    header = MakeDefaultHeader(Key, methodID);
+    return false;
+  }
+  std::array<uint8_t, kArchiveHeaderSize> bytes{};
+  archive.Read(bytes.data(), bytes.size());  // counted above: the bytes are there
+  header = DecodeArchiveHeader(bytes);
+  if (header.Signature != kArchiveSignature) throw EInvalidHeader(kMsgInvalidHeader);
+  if (header.ArchiveType != kArchiveTypeMulti) throw EInvalidHeaderArchiveType(kMsgArchiveType);
+  methodID.assign(header.MethodID.begin(), header.MethodID.end());
+  return true;
+}
+
+bool ReadEntryHeader(TStream& archive, TEntryHeader& header, std::string& name) {
+  std::array<uint8_t, kEntryHeaderSize> bytes{};
+  if (archive.Read(bytes.data(), bytes.size()) != bytes.size()) return false;
+  header = DecodeEntryHeader(bytes);
+  if (header.NameLength < 0) return false;
+  name.assign(static_cast<std::size_t>(header.NameLength), '\0');
+  return archive.Read(name.data(), name.size()) == name.size();
+}
+
+void WriteArchiveHeader(TStream& archive, const TArchiveHeader& header) {
+  const auto bytes = EncodeArchiveHeader(header);
+  archive.WriteBuffer(bytes.data(), bytes.size());
+}
+
+void WriteEntryHeader(TStream& archive, const TEntryHeader& header, const std::string& name) {
+  assert(header.NameLength >= 0 && static_cast<std::size_t>(header.NameLength) == name.size());
+  const auto bytes = EncodeEntryHeader(header);
+  archive.WriteBuffer(bytes.data(), bytes.size());
+  archive.WriteBuffer(name.data(), name.size());
+}
+
+}  // namespace vo
