@@ -23,7 +23,9 @@ TArchiveListing ListArchive(TVoViriDudodado& component, TStream& archive) {
   TArchiveListing listing;
   listing.HeaderPresent =
       ReadArchiveHeader(archive, listing.Header, listing.MethodID, component.Key);
-  if (listing.HeaderPresent) component.LookupMethod(listing.MethodID);
+  // Too short for a header: an empty archive, whatever its bytes.
+  if (!listing.HeaderPresent) return listing;
+  component.LookupMethod(listing.MethodID);
   const int64_t archiveEnd = archive.Size();
   int64_t runningSum = 0;
   bool reachable = true;
