@@ -3,7 +3,7 @@ JOBS ?= 2
 # Warnings are errors in CI builds.
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: all deps test test-native test-asan build-win32 fuzz-smoke clean
+.PHONY: all deps demo test test-native test-asan build-win32 fuzz-smoke clean
 
 all: deps
 	cmake --preset default -DVO_WERROR=$(WERROR)
@@ -11,6 +11,14 @@ all: deps
 
 deps:
 	scripts/install-deps.sh
+
+# Builds everything, packs a sample installer into a self-extracting setup and runs it.
+demo: deps
+	cmake --preset default -DVO_WERROR=$(WERROR)
+	cmake --build --preset default -j$(JOBS)
+	cmake --preset win32 -DVO_WERROR=ON
+	cmake --build --preset win32 -j$(JOBS)
+	scripts/demo.sh
 
 test: deps test-native test-asan build-win32 fuzz-smoke
 	@echo "make test: every suite passed"

@@ -1,0 +1,94 @@
+// Builds the self-extracting setups of the loader's end-to-end tests and demo: an archive of
+// stored entries holding the given installer, attached to a copy of the loader stub.
+//   vo_make_setup STUB OUT ARCHIVE KIND INSTALLER
+// writes the archive to ARCHIVE and the setup to OUT. KIND is one of
+//   good     the installer as "Installer\VoInstall.exe", and a read-me entry
+//   missing  the read-me entry only
+//   cut      the installer entry cut short: its data ends before its stored size
+//   badsum   the installer entry as an RLE entry whose checksum is wrong
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "archive_bytes.h"
+
+namespace {
+
+using vo::test::TBytes;
+using vo::test::TRawEntry;
+
+constexpr char kMarker[] = "VoI_SIZE";
+constexpr std::size_t kMarkerSize = 8;
+constexpr char kEntry[] = "Installer\\VoInstall.exe";
+
+TBytes Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool Save(const std::string& path, const TBytes& data) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  return static_cast<bool>(out);
+}
+
+uint32_t Sum(const TBytes& data) {
+  uint32_t sum = 0;
+  for (uint8_t b : data) sum += b;
+  return sum;
+}
+
+bool MakeArchive(const std::string& kind, const TBytes& installer, TBytes& archive) {
+  const std::string text = "Read me: this archive was built for a test.\r\n";
+  const TRawEntry readme{"ReadMe.txt", TBytes(text.begin(), text.end()),
+                         static_cast<int32_t>(text.size())};
+  const auto size = static_cast<int32_t>(installer.size());
+  if (kind == "good") {
+    archive = vo::test::ArchiveBytes({{kEntry, installer, size}, readme}, "NON");
+  } else if (kind == "missing") {
+    archive = vo::test::ArchiveBytes({readme}, "NON");
+  } else if (kind == "cut") {
+    archive = vo::test::ArchiveBytes({{kEntry, installer, size}}, "NON");
+    archive.resize(archive.size() - installer.size() / 2);
+  } else if (kind == "badsum") {
+    // "abc" holds no RLE escape, so it expands to itself; the stored sum is off by one.
+    const TBytes abc = {'a', 'b', 'c'};
+    archive = vo::test::ArchiveBytes({{kEntry, abc, 3, 1, Sum(abc) + 1}}, "RLE");
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 6) {
+    std::fprintf(stderr, "usage: %s STUB OUT ARCHIVE good|missing|cut|badsum INSTALLER\n", argv[0]);
+    return 2;
+  }
+  TBytes setup = Load(argv[1]);
+  TBytes archive;
+  if (!MakeArchive(argv[4], Load(argv[5]), archive)) {
+    std::fprintf(stderr, "unknown kind %s\n", argv[4]);
+    return 2;
+  }
+  const auto found = std::search(setup.begin(), setup.end(), kMarker, kMarker + kMarkerSize);
+  if (found == setup.end() || found + kMarkerSize + 4 > setup.end() ||
+      found[kMarkerSize] != 'X') {
+    std::fprintf(stderr, "%s holds no unpatched stamp\n", argv[1]);
+    return 1;
+  }
+  // The stamp gets the stub's size, where the block begins: length, then the archive.
+  const auto stubSize = static_cast<uint32_t>(setup.size());
+  for (int i = 0; i < 4; ++i) found[kMarkerSize + i] = static_cast<uint8_t>(stubSize >> (8 * i));
+  vo::test::PutLE(setup, static_cast<uint32_t>(archive.size()), 4);
+  setup.insert(setup.end(), archive.begin(), archive.end());
+  if (!Save(argv[2], setup) || !Save(argv[3], archive)) {
+    std::fprintf(stderr, "cannot write %s or %s\n", argv[2], argv[3]);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+
+#include "core/exception.h"
+#include "core/stream.h"
+#include "loader/payload.h"
+#include "loader_files.h"
+
+namespace vo {
+namespace {
+
+using test::Filler;
+using test::PutLittleEndian32;
+using test::PutStamp;
+using test::ReadFile;
+using test::TScratchFolder;
+using test::WriteFile;
+
+struct TStampPut {
+  std::size_t At;
+  std::vector<uint8_t> Value;  // empty: the marker only
+};
+
+std::vector<uint8_t> Le(int32_t v) {
+  std::vector<uint8_t> b(4);
+  PutLittleEndian32(b, 0, static_cast<uint32_t>(v));
+  return b;
+}
+
+TEST(FindPayloadOffset, ReadsTheFirstUsableStampOfEachWindow) {
+  struct Row {
+    const char* name;
+    std::size_t size;
+    std::vector<TStampPut> stamps;
+    int32_t expected;
+  };
+  const Row rows[] = {
+      {"finished loader, stamp in the fifth window", 120000, {{77296, Le(98304)}}, 98304},
+      {"stamp in the first window", 2000, {{10, Le(1500)}}, 1500},
+      {"marker across a window end", 30000, {{16380, Le(20000)}}, 20000},
+      {"marker just inside the first window", 30000, {{16376, Le(20000)}}, 20000},
+      {"no marker at all", 50000, {}, 0},
+      {"file of 8 bytes is not searched", 8, {{0, {}}}, 0},
+      {"file of 12 bytes holding a stamp", 12, {{0, Le(4)}}, 4},
+      {"unpatched stamp hides a valid one later", 40000,
+       {{100, {'X', 0, 0, 0}}, {30000, Le(20000)}}, 0},
+      {"value whose lowest byte is X reads as unpatched", 40000, {{100, Le(0x1058)}}, 0},
+      {"value equal to the file size", 40000, {{100, Le(40000)}}, 0},
+      {"value past the file size", 40000, {{100, Le(70000)}}, 0},
+      {"value just below the file size", 40000, {{100, Le(39999)}}, 39999},
+      {"negative value comes back", 40000, {{100, Le(-5)}}, -5},
+      {"value 0: the next window goes on", 40000, {{100, Le(0)}, {20000, Le(30000)}}, 30000},
+      {"value 0: a second marker in the same window is not examined", 10000,
+       {{100, Le(0)}, {200, Le(5000)}}, 0},
+      {"marker 2 bytes before the end", 40000, {{39990, {}}}, 0},
+      {"marker in the payload after a valid stamp", 40000,
+       {{100, Le(30000)}, {30010, Le(35000)}}, 30000},
+  };
+  TScratchFolder folder("find");
+  for (const Row& row : rows) {
+    std::vector<uint8_t> file = Filler(row.size);
+    for (const TStampPut& stamp : row.stamps) {
+      PutStamp(file, stamp.At);
+      std::copy(stamp.Value.begin(), stamp.Value.end(),
+                file.begin() + static_cast<std::ptrdiff_t>(stamp.At + 8));
+    }
+    file.resize(row.size);
+    const std::string path = folder.Path("loader");
+    WriteFile(path, file);
+    EXPECT_EQ(FindPayloadOffset(path), row.expected) << row.name;
+  }
+}
+
+TEST(FindPayloadOffset, MissingFileRaisesFOpenError) {
+  TScratchFolder folder("find-missing");
+  const std::string path = folder.Path("absent.exe");
+  try {
+    FindPayloadOffset(path);
+    FAIL() << "no error";
+  } catch (const EFOpenError& error) {
+    EXPECT_EQ(error.Message, "Cannot open file " + path);
+  }
+}
+
+TEST(PayloadMarker, IsTheStampsFirstEightBytes) {
+  const auto marker = PayloadMarker();
+  EXPECT_EQ(std::string(marker.begin(), marker.end()), "VoI_SIZE");
+}
+
+class CopyPayloadTest : public ::testing::Test {
+ protected:
+  TScratchFolder Folder{"copy"};
+  std::string Loader = Folder.Path("Setup.exe");
+  std::string Temp = Folder.Path("VoI1.tmp");
+};
+
+TEST_F(CopyPayloadTest, CopiesTheArchiveAndTruncatesTheTemporaryFile) {
+  const std::vector<uint8_t> archive = Filler(150000, 3);
+  WriteFile(Loader, test::LoaderWithPayload(5000, 700, archive, 333));
+  WriteFile(Temp, Filler(200000, 9));
+  EXPECT_EQ(CopyPayload(Loader, 5000, Temp), archive.size());
+  EXPECT_EQ(ReadFile(Temp), archive);
+}
+
+TEST_F(CopyPayloadTest, LengthZeroCopiesTheWholeLoaderFile) {
+  std::vector<uint8_t> file = test::LoaderWithPayload(3000, 10, {}, 500);
+  WriteFile(Loader, file);
+  EXPECT_EQ(CopyPayload(Loader, 3000, Temp), 0u);
+  EXPECT_EQ(ReadFile(Temp), file);
+}
+
+TEST_F(CopyPayloadTest, ShortPayloadKeepsTheWholeChunksCopiedBefore) {
+  const std::vector<uint8_t> archive = Filler(2 * kCopyChunk + 10, 5);
+  std::vector<uint8_t> file = test::LoaderWithPayload(1000, 10, archive);
+  PutLittleEndian32(file, 1000, 3 * kCopyChunk);
+  WriteFile(Loader, file);
+  EXPECT_THROW(CopyPayload(Loader, 1000, Temp), EReadError);
+  const std::vector<uint8_t> kept(archive.begin(), archive.begin() + 2 * kCopyChunk);
+  EXPECT_EQ(ReadFile(Temp), kept);
+}
+
+TEST_F(CopyPayloadTest, LengthOfTwoToThe31RaisesReadError) {
+  std::vector<uint8_t> file = test::LoaderWithPayload(1000, 10, Filler(100));
+  PutLittleEndian32(file, 1000, 0x80000000u);
+  WriteFile(Loader, file);
+  EXPECT_THROW(CopyPayload(Loader, 1000, Temp), EReadError);
+}
+
+TEST_F(CopyPayloadTest, OpenAndCreateFailuresNameThePath) {
+  const std::string missingFolder = Folder.Path("no/such/VoI2.tmp");
+  try {
+    CopyPayload(Folder.Path("absent.exe"), 10, Temp);
+    ADD_FAILURE() << "no error";
+  } catch (const EFOpenError& error) {
+    EXPECT_EQ(error.Message, "Cannot open file " + Folder.Path("absent.exe"));
+  }
+  WriteFile(Loader, test::LoaderWithPayload(1000, 10, Filler(100)));
+  try {
+    CopyPayload(Loader, 1000, missingFolder);
+    ADD_FAILURE() << "no error";
+  } catch (const EFCreateError& error) {
+    EXPECT_EQ(error.Message, "Cannot create file " + missingFolder);
+  }
+}
+
+// A file size limit makes the disk full for this process alone; the copy runs in a child.
+TEST_F(CopyPayloadTest, FullDiskRaisesWriteError) {
+  constexpr int kSawWriteError = 7;
+  WriteFile(Loader, test::LoaderWithPayload(1000, 10, Filler(3 * kCopyChunk)));
+  const auto copyOntoFullDisk = [this] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{kCopyChunk + 100, kCopyChunk + 100};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    try {
+      CopyPayload(Loader, 1000, Temp);
+    } catch (const EWriteError&) {
+      std::_Exit(kSawWriteError);
+    } catch (...) {
+    }
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(copyOntoFullDisk(), ::testing::ExitedWithCode(kSawWriteError), "");
+  // What reached the disk before it filled stays there.
+  EXPECT_GE(ReadFile(Temp).size(), kCopyChunk);
+}
+
+}  // namespace
+}  // namespace vo

@@ -1,0 +1,77 @@
+// What the voarc commands share: global options, argument checks, usage errors, progress.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "codec/engine.h"
+
+namespace vo::voarc {
+
+// Exit codes a script can rely on.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitDataError = 1;
+inline constexpr int kExitUsage = 2;
+
+// A usage error found after parsing: printed as "voarc: <reason>", exit code 2.
+class TUsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A failure to report as "voarc: <reason>" with exit code 1, for conditions that no error class
+// of the system names (a refused entry name, an existing file, a damaged archive in `test`).
+class TToolError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Ends a command with an exit code after it has printed its own report.
+struct TExit {
+  int Code;
+};
+
+struct TGlobalOptions {
+  bool Quiet = false;
+};
+
+// A signed 32-bit key in decimal, or hexadecimal with a 0x prefix (up to 8 digits, taken as
+// the key's 32 bits).
+std::optional<int32_t> ParseKey(const std::string& text);
+// Adds `-k KEY` to a command, checked by ParseKey.
+CLI::Option* AddKeyOption(CLI::App& command, std::string& text);
+int32_t KeyOf(const std::string& text);  // 0 for an empty text
+
+// Maps a method name of the command line (lh5, lzh, non, rle) to its MethodIndex.
+uint8_t MethodOfName(const std::string& name);
+
+// A progress line on standard error, drawn only on a terminal and when not quiet.
+class TProgress {
+ public:
+  TProgress(const TGlobalOptions& global, std::string label, int64_t totalBytes);
+  ~TProgress();
+  TProgress(const TProgress&) = delete;
+  TProgress& operator=(const TProgress&) = delete;
+
+  void Show(int32_t percent);
+  // A handler for the component's or engine's progress event.
+  TShowProgressEvent Event();
+
+ private:
+  bool Enabled;
+  bool Drawn = false;
+  std::string Label;
+  int64_t TotalBytes;
+  std::chrono::steady_clock::time_point Start;
+};
+
+void RegisterRawCommands(CLI::App& app, TGlobalOptions& global);
+void RegisterArchiveCommands(CLI::App& app, TGlobalOptions& global);
+void RegisterSfxCommands(CLI::App& app, TGlobalOptions& global);
+
+}  // namespace vo::voarc
