@@ -284,7 +284,7 @@ TEST_F(RunSetupTest, ErrorsEndInTheReportWithoutStartingAnything) {
       {"the payload is shorter than its length",
        [](RunSetupTest& t) {
          std::vector<uint8_t> file = test::LoaderWithPayload(4000, 1234, t.Archive);
-         file.resize(file.size() - 1);
+         file.pop_back();
          WriteFile(t.Loader, file);
        },
        "EReadError in module my setup.exe at 00000000.\nStream read error.", 0},
