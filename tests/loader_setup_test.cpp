@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include "core/exception.h"
 #include "core/memory_stream.h"
@@ -302,6 +305,21 @@ TEST_F(RunSetupTest, ErrorsEndInTheReportWithoutStartingAnything) {
     EXPECT_TRUE(Platform.Launches.empty()) << row.name;
     EXPECT_EQ(Expansions.size(), row.expansions) << row.name;
   }
+}
+
+// A file size limit fills the disk for the run alone, which goes on in a child process.
+TEST_F(RunSetupTest, AFullDiskEndsInTheReport) {
+  constexpr int kReported = 7;
+  const auto runOntoFullDisk = [this] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1000, 1000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool reported =
+        Run() == 1 && Platform.Messages.size() == 1 && Platform.Launches.empty() &&
+        Platform.Messages[0].Text.rfind("Exception EWriteError in module my setup.exe", 0) == 0;
+    std::_Exit(reported ? kReported : 0);
+  };
+  EXPECT_EXIT(runOntoFullDisk(), ::testing::ExitedWithCode(kReported), "");
 }
 
 TEST_F(RunSetupTest, AnInstallerThatCannotStartEndsWithCode1AndNoMessage) {
