@@ -64,8 +64,7 @@ class TPlatform {
   // FindFirstFileA and FindClose: an entry exists at exactly this path and is not a folder.
   virtual bool FileExists(const std::string& path) = 0;
   // MessageBoxA with no owner window.
-  virtual void ShowMessage(const std::string& text, const std::string& caption,
-                           uint32_t style) = 0;
+  virtual void ShowMessage(const std::string& text, const std::string& caption, uint32_t style) = 0;
   // MessageBeep.
   virtual void Beep(uint32_t type) = 0;
   // ShellExecuteExA; true when it succeeded.

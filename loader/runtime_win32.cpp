@@ -22,11 +22,21 @@ class TRuntimeFault final : public std::exception {
 
 namespace std {
 
-void __throw_bad_alloc() { throw bad_alloc(); }
-void __throw_bad_function_call() { throw TRuntimeFault("bad function call"); }
-void __throw_length_error(const char* what) { throw TRuntimeFault(what); }
-void __throw_logic_error(const char* what) { throw TRuntimeFault(what); }
-void __throw_out_of_range_fmt(const char* format, ...) { throw TRuntimeFault(format); }
+void __throw_bad_alloc() {
+  throw bad_alloc();
+}
+void __throw_bad_function_call() {
+  throw TRuntimeFault("bad function call");
+}
+void __throw_length_error(const char* what) {
+  throw TRuntimeFault(what);
+}
+void __throw_logic_error(const char* what) {
+  throw TRuntimeFault(what);
+}
+void __throw_out_of_range_fmt(const char* format, ...) {
+  throw TRuntimeFault(format);
+}
 
 }  // namespace std
 
@@ -34,6 +44,8 @@ namespace __gnu_cxx {
 
 // An exception that escapes the run's handlers ends the program at once; a program without a
 // console has nowhere to print the demangled name of its class.
-void __verbose_terminate_handler() { std::abort(); }
+void __verbose_terminate_handler() {
+  std::abort();
+}
 
 }  // namespace __gnu_cxx

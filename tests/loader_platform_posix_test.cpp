@@ -48,11 +48,12 @@ bool IsTempFileName(const std::string& name, const std::string& folder) {
     return false;
   }
   const std::string number = name.substr(head.size(), name.size() - head.size() - tail.size());
-  return number.size() <= 4 &&
-         number.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+  return number.size() <= 4 && number.find_first_not_of("0123456789ABCDEF") == std::string::npos;
 }
 
-std::string Text(const std::string& buffer) { return buffer.substr(0, buffer.find('\0')); }
+std::string Text(const std::string& buffer) {
+  return buffer.substr(0, buffer.find('\0'));
+}
 
 TEST(PosixPlatform, FoldersFollowTheEnvironment) {
   TPlatform& platform = SystemPlatform();

@@ -102,10 +102,12 @@ TEST(ErrorReport, TextFormat) {
     std::string expected;
   };
   const Row rows[] = {
-      {"Stream read error", 0, "Exception EReadError in module Setup.exe at 00000000.\n"
-                               "Stream read error."},
-      {"Ends in a stop.", 0x1A2B, "Exception EReadError in module Setup.exe at 00001A2B.\n"
-                                  "Ends in a stop."},
+      {"Stream read error", 0,
+       "Exception EReadError in module Setup.exe at 00000000.\n"
+       "Stream read error."},
+      {"Ends in a stop.", 0x1A2B,
+       "Exception EReadError in module Setup.exe at 00001A2B.\n"
+       "Ends in a stop."},
       {"", 0xFFFFFFFF, "Exception EReadError in module Setup.exe at FFFFFFFF.\n"},
   };
   for (const Row& row : rows) {
@@ -255,8 +257,7 @@ TEST_F(RunSetupTest, ErrorsEndInTheReportWithoutStartingAnything) {
     std::size_t expansions;
   };
   const Row rows[] = {
-      {"the loader's file cannot be opened",
-       [](RunSetupTest& t) { test::fs::remove(t.Loader); },
+      {"the loader's file cannot be opened", [](RunSetupTest& t) { test::fs::remove(t.Loader); },
        "EFOpenError in module my setup.exe at 00000000.\nCannot open file " + Loader + ".", 0},
       {"the temporary file cannot be made",
        [](RunSetupTest& t) { t.Platform.TempFileWorks = false; },
@@ -278,7 +279,9 @@ TEST_F(RunSetupTest, ErrorsEndInTheReportWithoutStartingAnything) {
        0},
       {"the expansion fails its checksum",
        [](RunSetupTest& t) {
-         t.Failure = [] { throw EBadChecksum("Bad checksum during expansion -- data may be invalid"); };
+         t.Failure = [] {
+           throw EBadChecksum("Bad checksum during expansion -- data may be invalid");
+         };
        },
        "EBadChecksum in module my setup.exe at 00000000.\n"
        "Bad checksum during expansion -- data may be invalid.",

@@ -76,8 +76,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const auto found = std::search(setup.begin(), setup.end(), kMarker, kMarker + kMarkerSize);
-  if (found == setup.end() || found + kMarkerSize + 4 > setup.end() ||
-      found[kMarkerSize] != 'X') {
+  if (found == setup.end() || found + kMarkerSize + 4 > setup.end() || found[kMarkerSize] != 'X') {
     std::fprintf(stderr, "%s holds no unpatched stamp\n", argv[1]);
     return 1;
   }
