@@ -1,6 +1,7 @@
 // The Windows backend: each operation is the one system call it is named after.
-#include <shellapi.h>
 #include <windows.h>
+// Needs the types of windows.h first.
+#include <shellapi.h>
 
 #include "loader/platform.h"
 
