@@ -1,6 +1,7 @@
 #include "archive/component.h"
 
 #include <chrono>
+#include <iterator>
 
 #include "core/exception.h"
 #include "core/file_stream.h"

@@ -4,7 +4,8 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-find_program(VO_MINGW_CXX NAMES i686-w64-mingw32-g++-posix i686-w64-mingw32-g++ REQUIRED)
+find_program(VO_MINGW_CXX NAMES i686-w64-mingw32-g++-posix i686-w64-mingw32-c++-posix
+             i686-w64-mingw32-g++ REQUIRED)
 set(CMAKE_CXX_COMPILER ${VO_MINGW_CXX})
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 

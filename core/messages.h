@@ -17,4 +17,14 @@ inline constexpr char kMsgUnrecognizedMethodTail[] = " in header";
 inline constexpr char kMsgInvalidKey[] = "File locked -- valid key required";
 inline constexpr char kMsgBadChecksum[] = "Bad checksum during expansion -- data may be invalid";
 
+// Writing archives.
+inline constexpr char kMsgInvalidEntryName[] = "Invalid entry name ";
+inline constexpr char kMsgEntryTooLarge[] = "Entry of 2 GB or more cannot be archived: ";
+inline constexpr char kMsgArchiveTooLarge[] =
+    "Entries add up to 2 GB or more: too large for one archive";
+inline constexpr char kMsgOnlyEmptyEntries[] =
+    "Only empty entries: an archive cannot reach them without at least one entry of 1 byte or more";
+inline constexpr char kMsgNoCompressor[] = "No compressor for method ";
+inline constexpr char kMsgSourceChanged[] = "Source changed while it was being archived: ";
+
 }  // namespace vo

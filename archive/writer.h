@@ -1,0 +1,64 @@
+// Writing archives that TVoViriDudodado reads: the header, then every entry compressed with
+// LH5 or LZH (or stored when that would not make it smaller), scrambled and checksummed under
+// the key when there is one. The archive appears under its name only once it is complete.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive/format.h"
+#include "codec/engine.h"
+#include "core/exception.h"
+
+namespace vo {
+
+using EInvalidEntryName = ENamed<"EInvalidEntryName">;
+using EArchiveWrite = ENamed<"EArchiveWrite">;
+
+// 1980-01-01 00:00:00, the earliest DOS date and time.
+inline constexpr uint32_t kDosEpoch = 0x00210000;
+inline constexpr uint16_t kAttributeArchive = 0x0020;
+// Sizes and their total are signed 32-bit in the archive.
+inline constexpr int64_t kMaxArchivedSize = 0x7FFFFFFF;
+
+struct TWriterEntry {
+  std::string Name;        // name inside the archive, as ValidateEntryName accepts it
+  std::string SourcePath;  // the file to archive, unless Content is given
+  std::optional<std::vector<uint8_t>> Content;  // bytes in memory instead of a file
+  uint32_t FileDateTime = kDosEpoch;  // for Content entries; files take their modification time
+};
+
+struct TWriterOptions {
+  uint8_t Method = kMethodLh5;  // kMethodLh5, kMethodLzh, or kMethodNon to store every entry
+  int32_t Key = 0;              // 0: no key
+  unsigned Threads = 1;         // entries compressed at once, each by its own codec run
+  // Told each entry once it is written, in archive order, on the calling thread.
+  std::function<void(const TWriterEntry& entry, const TEntryHeader& header)> OnEntryWritten;
+};
+
+// Raises EInvalidEntryName unless name is a relative path with backslash separators: not
+// empty, at most 32767 bytes, no drive or colon, no leading backslash, no empty or ".."
+// component, no forward slash and no NUL.
+void ValidateEntryName(const std::string& name);
+
+uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second);
+
+// The order in which entries of these expanded sizes must be written so that the reader's
+// scan, which stops once the sizes so far reach the total, reaches every one: empty entries
+// behind the last non-empty one move in front of it; everything else keeps its place. Raises
+// EArchiveWrite when there are entries but all are empty, as no order can reach them.
+std::vector<std::size_t> ScanOrder(const std::vector<int64_t>& sizes);
+
+// Whether this build has a compressor for method: it must turn 4096 zero bytes into fewer.
+bool CanCompress(uint8_t method);
+
+// Writes entries to archivePath through a temporary file beside it, renamed into place once
+// complete; on any failure the temporary file is removed and archivePath is left as it was.
+// Every check (names, sizes, method) is made before anything is written.
+void WriteArchive(const std::string& archivePath, std::vector<TWriterEntry> entries,
+                  const TWriterOptions& options);
+
+}  // namespace vo
