@@ -14,7 +14,7 @@ namespace {
 // The text of a folder result up to its first zero byte, ending in exactly one delimiter
 // (a root folder keeps its own).
 std::string AsFolder(const TPlatform& platform, std::string text) {
-  text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
+  if (const std::size_t zero = text.find('\0'); zero != std::string::npos) text.resize(zero);
   if (text.empty() || text.back() != platform.PathDelimiter()) text += platform.PathDelimiter();
   return text;
 }
