@@ -3,7 +3,9 @@
 namespace vo {
 
 namespace {
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 }  // namespace
 
 std::vector<std::string> SplitParameters(const std::string& parameters) {

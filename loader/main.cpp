@@ -7,11 +7,11 @@
 namespace {
 
 int RunProgram() {
-  return vo::RunSetup(vo::SystemPlatform(), [](const std::string& ArchivePath,
-                                               vo::TStream& Destination,
-                                               const std::string& EntryName) {
-    return vo::ExpandFromArchive(ArchivePath, Destination, EntryName, {});
-  });
+  return vo::RunSetup(
+      vo::SystemPlatform(),
+      [](const std::string& ArchivePath, vo::TStream& Destination, const std::string& EntryName) {
+        return vo::ExpandFromArchive(ArchivePath, Destination, EntryName, {});
+      });
 }
 
 }  // namespace
@@ -19,7 +19,11 @@ int RunProgram() {
 #ifdef _WIN32
 // The entry the runtime calls in a program without a console; the handles and the command
 // line are of no use here, so they are taken as untyped values.
-extern "C" int __stdcall WinMain(void*, void*, char*, int) { return RunProgram(); }
+extern "C" int __stdcall WinMain(void*, void*, char*, int) {
+  return RunProgram();
+}
 #else
-int main() { return RunProgram(); }
+int main() {
+  return RunProgram();
+}
 #endif

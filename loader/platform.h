@@ -4,7 +4,8 @@
 //   - the Windows folder is $WINDIR, else kDefaultPosixWindowsFolder; the System folder is its
 //     "system32" folder; the temp folder is $TMPDIR, else "/tmp";
 //   - temp file names are <prefix><hex number>.tmp, created empty, as on Windows;
-//   - the shell starts the program with its parameters split as Windows splits them;
+//   - the shell starts the program with its parameters split as Windows splits them, first
+//     giving its owner the execute permission that a Windows program does not need;
 //   - a message box writes its caption and text to standard error; a beep writes nothing and,
 //     when $VO_BEEP_LOG names a file, appends one line to it.
 #pragma once
@@ -64,8 +65,7 @@ class TPlatform {
   // FindFirstFileA and FindClose: an entry exists at exactly this path and is not a folder.
   virtual bool FileExists(const std::string& path) = 0;
   // MessageBoxA with no owner window.
-  virtual void ShowMessage(const std::string& text, const std::string& caption,
-                           uint32_t style) = 0;
+  virtual void ShowMessage(const std::string& text, const std::string& caption, uint32_t style) = 0;
   // MessageBeep.
   virtual void Beep(uint32_t type) = 0;
   // ShellExecuteExA; true when it succeeded.

@@ -1,5 +1,6 @@
 // The Windows backend: each operation is the one system call it is named after.
 #include <windows.h>
+// Needs the types of windows.h first.
 #include <shellapi.h>
 
 #include "loader/platform.h"
@@ -13,7 +14,9 @@ constexpr DWORD kTempPathBuffer = 256;
 
 static_assert(sizeof(SHELLEXECUTEINFOA) == kShellExecuteRecordSize);
 
-HANDLE AsHandle(TProcessHandle process) { return reinterpret_cast<HANDLE>(process); }
+HANDLE AsHandle(TProcessHandle process) {
+  return reinterpret_cast<HANDLE>(process);
+}
 
 template <typename Call>
 std::string FolderBuffer(Call call) {

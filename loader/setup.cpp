@@ -14,7 +14,7 @@ namespace {
 // The text of a folder result up to its first zero byte, ending in exactly one delimiter
 // (a root folder keeps its own).
 std::string AsFolder(const TPlatform& platform, std::string text) {
-  text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
+  if (const std::size_t zero = text.find('\0'); zero != std::string::npos) text.resize(zero);
   if (text.empty() || text.back() != platform.PathDelimiter()) text += platform.PathDelimiter();
   return text;
 }
@@ -72,9 +72,9 @@ int RunMainSequence(TPlatform& platform, const TExpandOperation& expand) {
     installer.Close();
   }
   // The installer's own exit code is its business; only a failed start fails the run.
-  const int32_t code = LaunchAndWait(platform, InstallerPath,
-                                     InstallerParameters(LoaderPath, TempArchivePath),
-                                     kSwShowNormal, true);
+  const int32_t code =
+      LaunchAndWait(platform, InstallerPath, InstallerParameters(LoaderPath, TempArchivePath),
+                    kSwShowNormal, true);
   return code == -1 ? 1 : 0;
 }
 
@@ -103,8 +103,7 @@ std::string FolderPart(const TPlatform& platform, const std::string& path) {
   return path.substr(0, end);
 }
 
-std::string InstallerParameters(const std::string& LoaderPath,
-                                const std::string& TempArchivePath) {
+std::string InstallerParameters(const std::string& LoaderPath, const std::string& TempArchivePath) {
   return std::string("\"") + kArgumentSource + LoaderPath + "\" \"" + kArgumentData +
          TempArchivePath + "\"";
 }
@@ -118,8 +117,7 @@ std::string ErrorReportText(const std::string& kind, const std::string& module, 
          (addStop ? "." : "");
 }
 
-int UnhandledErrorReport(TPlatform& platform, const std::string& kind,
-                         const std::string& message) {
+int UnhandledErrorReport(TPlatform& platform, const std::string& kind, const std::string& message) {
   // A thrown error carries no code address here, so the report shows 0.
   platform.ShowMessage(
       ErrorReportText(kind, FileNamePart(platform, platform.ModuleFileName()), 0, message),

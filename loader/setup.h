@@ -30,8 +30,8 @@ using EEntryMissing = ENamed<"EEntryMissing">;
 
 // Expands the entries named EntryName of the archive at ArchivePath into Destination and
 // returns how many matched; the program passes ExpandFromArchive without progress.
-using TExpandOperation = std::function<int32_t(const std::string& ArchivePath,
-                                               TStream& Destination, const std::string& EntryName)>;
+using TExpandOperation = std::function<int32_t(const std::string& ArchivePath, TStream& Destination,
+                                               const std::string& EntryName)>;
 
 std::string WindowsFolder(TPlatform& platform);
 std::string SystemFolder(TPlatform& platform);

@@ -23,8 +23,8 @@ echo
 echo "== The self-extracting setup, run natively =="
 "$make_setup" "$stub" "$demo/setup" "$demo/archive" good "$installer" || exit 1
 chmod +x "$demo/setup"
-echo "1. The sample installer ($(size "$installer") bytes) was packed into an archive" \
-     "($(size "$demo/archive") bytes)."
+echo "1. The archive writer packed the sample installer ($(size "$installer") bytes) into an" \
+     "archive ($(size "$demo/archive") bytes)."
 echo "2. The archive was attached to the loader stub ($(size "$stub") bytes), giving the"
 echo "   self-extracting program $demo/setup ($(size "$demo/setup") bytes)."
 echo "3. Running it, with $demo/windows standing in for the Windows folder..."

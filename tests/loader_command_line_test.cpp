@@ -27,7 +27,8 @@ TEST(SplitParameters, FollowsTheWindowsRules) {
       {"x\"y z\"w v", {"xy zw", "v"}},
       {"\"open", {"open"}},
   };
-  for (const Row& row : rows) EXPECT_EQ(SplitParameters(row.parameters), row.expected) << row.parameters;
+  for (const Row& row : rows)
+    EXPECT_EQ(SplitParameters(row.parameters), row.expected) << row.parameters;
 }
 
 }  // namespace

@@ -15,9 +15,9 @@ TEST(ExpandFromArchive, CountsTheMatchesAndPassesErrorsOn) {
   test::TScratchFolder folder("expand");
   const TBytes installer = test::Filler(5000, 3);
   const std::string good = folder.Path("good.arc");
-  test::WriteFile(good, test::ArchiveBytes(
-                            {{"Installer\\VoInstall.exe", installer, 5000}, {"x", {1, 2}, 2}},
-                            "NON"));
+  test::WriteFile(
+      good,
+      test::ArchiveBytes({{"Installer\\VoInstall.exe", installer, 5000}, {"x", {1, 2}, 2}}, "NON"));
   TMemoryStream out;
   EXPECT_EQ(ExpandFromArchive(good, out, "installer\\voinstall.EXE", {}), 1);
   EXPECT_EQ(out.Data, installer);

@@ -67,9 +67,7 @@ class TFakePlatform final : public TPlatform {
   uint32_t TickCount() override { return Answer("TickCount", 0u); }
   void Sleep(uint32_t milliseconds) override { Record("Sleep " + std::to_string(milliseconds)); }
   char PathDelimiter() const override { return Delimiter; }
-  bool EndsFolderPart(char c) const override {
-    return FolderEnds.find(c) != std::string::npos;
-  }
+  bool EndsFolderPart(char c) const override { return FolderEnds.find(c) != std::string::npos; }
 
   int Count(const std::string& call) const {
     int n = 0;

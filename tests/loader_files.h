@@ -56,7 +56,8 @@ inline void PutLittleEndian32(std::vector<uint8_t>& data, std::size_t at, uint32
 inline void PutStamp(std::vector<uint8_t>& data, std::size_t at, const uint8_t* value = nullptr) {
   static constexpr char kMarker[] = "VoI_SIZE";
   std::copy(kMarker, kMarker + 8, data.begin() + static_cast<std::ptrdiff_t>(at));
-  if (value != nullptr) std::copy(value, value + 4, data.begin() + static_cast<std::ptrdiff_t>(at + 8));
+  if (value != nullptr)
+    std::copy(value, value + 4, data.begin() + static_cast<std::ptrdiff_t>(at + 8));
 }
 
 // Bytes that hold no marker.

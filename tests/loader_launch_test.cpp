@@ -38,18 +38,42 @@ TEST(LaunchAndWait, ResultsAndCalls) {
   const std::string terminate = "TerminateProcess 42 0";
   const Row rows[] = {
       {"exit code 3", true, {}, true, 3, 3, {"ExecuteShell", wait, exitCode, terminate}},
-      {"exit code 2^31 reads negative", true, {}, true, 0x80000000u, INT32_MIN,
+      {"exit code 2^31 reads negative",
+       true,
+       {},
+       true,
+       0x80000000u,
+       INT32_MIN,
        {"ExecuteShell", wait, exitCode, terminate}},
-      {"exit code 0xFFFFFFFE", true, {}, true, 0xFFFFFFFEu, -2,
+      {"exit code 0xFFFFFFFE",
+       true,
+       {},
+       true,
+       0xFFFFFFFEu,
+       -2,
        {"ExecuteShell", wait, exitCode, terminate}},
       {"the shell fails: no wait", false, {}, true, 0, -1, {"ExecuteShell"}},
-      {"a long run: the queue is looked at after each timeout", true,
-       {kWaitTimeout, kWaitTimeout, kWaitTimeout}, true, 0, 0,
+      {"a long run: the queue is looked at after each timeout",
+       true,
+       {kWaitTimeout, kWaitTimeout, kWaitTimeout},
+       true,
+       0,
+       0,
        {"ExecuteShell", wait, "PeekQueue", wait, "PeekQueue", wait, "PeekQueue", wait, exitCode,
         terminate}},
-      {"the wait fails while it runs", true, {kWaitFailed}, true, kStillActive, 259,
+      {"the wait fails while it runs",
+       true,
+       {kWaitFailed},
+       true,
+       kStillActive,
+       259,
        {"ExecuteShell", wait, exitCode, terminate}},
-      {"no exit code", true, {kWaitFailed}, false, 0, -1,
+      {"no exit code",
+       true,
+       {kWaitFailed},
+       false,
+       0,
+       -1,
        {"ExecuteShell", wait, exitCode, terminate}},
   };
   for (const Row& row : rows) {
@@ -58,8 +82,7 @@ TEST(LaunchAndWait, ResultsAndCalls) {
     platform.WaitResults = row.waits;
     platform.ExitCodeWorks = row.exitCodeWorks;
     platform.ExitCode = row.exitCode;
-    EXPECT_EQ(LaunchAndWait(platform, "i.exe", "", kSwShowNormal, true), row.expected)
-        << row.name;
+    EXPECT_EQ(LaunchAndWait(platform, "i.exe", "", kSwShowNormal, true), row.expected) << row.name;
     EXPECT_EQ(platform.Calls, row.calls) << row.name;
   }
 }

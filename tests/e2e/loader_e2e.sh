@@ -65,7 +65,7 @@ make_setup() {
 run_setup() {
   local code=${1:-0}
   if [ "$mode" = wine ]; then
-    DISPLAY= VOINSTALL_RECORD="$(to_windows "$dir/record")" VOINSTALL_EXIT_CODE=$code \
+    DISPLAY='' VOINSTALL_RECORD="$(to_windows "$dir/record")" VOINSTALL_EXIT_CODE=$code \
       timeout 120 wine "$setup" /ignored "an argument" >"$dir/stdout" 2>"$dir/stderr"
   else
     WINDIR="$win" TMPDIR="$tmp" VO_BEEP_LOG="$dir/beeps" VOINSTALL_RECORD="$dir/record" \

@@ -1,5 +1,7 @@
-// Builds the self-extracting setups of the loader's end-to-end tests and demo: an archive of
-// stored entries holding the given installer, attached to a copy of the loader stub.
+// Builds the self-extracting setups of the loader's end-to-end tests and demo: an archive
+// holding the given installer, attached to a copy of the loader stub. Well-formed archives come
+// from the archive writer (LH5 when this build can compress it, else stored); damaged ones
+// are built byte by byte.
 //   vo_make_setup STUB OUT ARCHIVE KIND INSTALLER
 // writes the archive to ARCHIVE and the setup to OUT. KIND is one of
 //   good     the installer as "Installer\VoInstall.exe", and a read-me entry
@@ -11,13 +13,15 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "archive/writer.h"
 #include "archive_bytes.h"
 
 namespace {
 
 using vo::test::TBytes;
-using vo::test::TRawEntry;
 
 constexpr char kMarker[] = "VoI_SIZE";
 constexpr std::size_t kMarkerSize = 8;
@@ -40,16 +44,26 @@ uint32_t Sum(const TBytes& data) {
   return sum;
 }
 
-bool MakeArchive(const std::string& kind, const TBytes& installer, TBytes& archive) {
+// The archive the writer makes of these entries.
+TBytes Written(const std::string& path, std::vector<vo::TWriterEntry> entries) {
+  vo::TWriterOptions options;
+  options.Method = vo::CanCompress(vo::kMethodLh5) ? vo::kMethodLh5 : vo::kMethodNon;
+  vo::WriteArchive(path, std::move(entries), options);
+  return Load(path);
+}
+
+bool MakeArchive(const std::string& kind, const TBytes& installer, const std::string& path,
+                 TBytes& archive) {
   const std::string text = "Read me: this archive was built for a test.\r\n";
-  const TRawEntry readme{"ReadMe.txt", TBytes(text.begin(), text.end()),
-                         static_cast<int32_t>(text.size())};
-  const auto size = static_cast<int32_t>(installer.size());
+  const vo::TWriterEntry readme{"ReadMe.txt", "", TBytes(text.begin(), text.end())};
+  const vo::TWriterEntry program{kEntry, "", installer};
   if (kind == "good") {
-    archive = vo::test::ArchiveBytes({{kEntry, installer, size}, readme}, "NON");
+    archive = Written(path, {program, readme});
   } else if (kind == "missing") {
-    archive = vo::test::ArchiveBytes({readme}, "NON");
+    archive = Written(path, {readme});
   } else if (kind == "cut") {
+    // Stored, so that what is cut off is the program's own bytes.
+    const auto size = static_cast<int32_t>(installer.size());
     archive = vo::test::ArchiveBytes({{kEntry, installer, size}}, "NON");
     archive.resize(archive.size() - installer.size() / 2);
   } else if (kind == "badsum") {
@@ -62,22 +76,19 @@ bool MakeArchive(const std::string& kind, const TBytes& installer, TBytes& archi
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int MakeSetup(int argc, char** argv) {
   if (argc != 6) {
     std::fprintf(stderr, "usage: %s STUB OUT ARCHIVE good|missing|cut|badsum INSTALLER\n", argv[0]);
     return 2;
   }
   TBytes setup = Load(argv[1]);
   TBytes archive;
-  if (!MakeArchive(argv[4], Load(argv[5]), archive)) {
+  if (!MakeArchive(argv[4], Load(argv[5]), argv[3], archive)) {
     std::fprintf(stderr, "unknown kind %s\n", argv[4]);
     return 2;
   }
   const auto found = std::search(setup.begin(), setup.end(), kMarker, kMarker + kMarkerSize);
-  if (found == setup.end() || found + kMarkerSize + 4 > setup.end() ||
-      found[kMarkerSize] != 'X') {
+  if (found == setup.end() || found + kMarkerSize + 4 > setup.end() || found[kMarkerSize] != 'X') {
     std::fprintf(stderr, "%s holds no unpatched stamp\n", argv[1]);
     return 1;
   }
@@ -91,4 +102,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return MakeSetup(argc, argv);
+  } catch (const vo::Exception& error) {
+    std::fprintf(stderr, "%s: %s\n", error.ClassName(), error.what());
+    return 1;
+  }
 }

@@ -45,11 +45,15 @@ std::optional<std::size_t> FindStampValue(const std::vector<uint8_t>& file) {
 }
 
 std::string DefaultStub() {
-  // The Windows loader built alongside the tool: beside it, or in the Windows build of the
-  // same tree when the tool is a native build.
+  // The Windows loader built alongside the tool: beside it when installed together, else in the
+  // build tree, from a Windows build of the tool or from a native one.
   const fs::path self = fs::path(SystemPlatform().ModuleFileName()).parent_path();
-  for (const fs::path& candidate : {self / kStubName, self / ".." / ".." / "win32" / "bin" / kStubName})
-    if (fs::exists(candidate)) return candidate.string();
+  const fs::path candidates[] = {self / kStubName, self / ".." / ".." / "loader" / kStubName,
+                                 self / ".." / ".." / ".." / "win32" / "loader" / kStubName};
+  for (const fs::path& candidate : candidates) {
+    std::error_code error;
+    if (fs::is_regular_file(candidate, error)) return candidate.lexically_normal().string();
+  }
   throw TUsageError("no Setup.exe found beside voarc; give one with --stub");
 }
 
