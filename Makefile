@@ -20,7 +20,8 @@ demo: deps
 	cmake --build --preset win32 -j$(JOBS)
 	scripts/demo.sh
 
-test: deps test-native test-asan build-win32 fuzz-smoke
+# The Windows build comes first, so the native suite can check the built Setup.exe too.
+test: deps build-win32 test-native test-asan fuzz-smoke
 	@echo "make test: every suite passed"
 
 test-native:

@@ -16,7 +16,10 @@ done
 
 # A package can be listed as installed while a file it needs is gone: reinstall it then.
 reinstall=()
-command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 || reinstall+=(g++-mingw-w64-i686-posix)
+for pair in i686-w64-mingw32-g++-posix:g++-mingw-w64-i686-posix \
+            i686-w64-mingw32-ar:binutils-mingw-w64-i686 lhasa:lhasa jlha:jlha-utils; do
+  command -v "${pair%%:*}" >/dev/null 2>&1 || reinstall+=("${pair#*:}")
+done
 
 if [ ${#missing[@]} -eq 0 ] && [ ${#reinstall[@]} -eq 0 ]; then
   echo "install-deps: everything needed is installed"
