@@ -75,25 +75,29 @@ TArchiveListing ListArchive(TVoViriDudodado& component, const std::string& archi
   return ListArchive(component, archive);
 }
 
+TEntryTest TestEntry(TVoViriDudodado& component, TStream& archive, const std::string& methodID,
+                     const TListedEntry& entry) {
+  const TEntryHeader& h = entry.Header;
+  TEntryTest result;
+  result.Entry = entry;
+  TCountingStream sink;
+  archive.SetPosition(entry.DataOffset);
+  try {
+    component.ExpandEntry(sink, archive, h.CompressedSize, h.ExpandedSize, h.Checksum, h.Method,
+                          methodID, h.LockFlag);
+  } catch (const Exception& e) {
+    result.ErrorClass = e.ClassName();
+    result.Message = e.Message;
+  }
+  result.ExpandedBytes = sink.Count;
+  return result;
+}
+
 std::vector<TEntryTest> TestArchive(TVoViriDudodado& component, TStream& archive) {
   const TArchiveListing listing = ListArchive(component, archive);
   std::vector<TEntryTest> results;
-  for (const TListedEntry& entry : listing.Entries) {
-    const TEntryHeader& h = entry.Header;
-    if (!entry.Reachable) continue;
-    TEntryTest& result = results.emplace_back();
-    result.Entry = entry;
-    TCountingStream sink;
-    archive.SetPosition(entry.DataOffset);
-    try {
-      component.ExpandEntry(sink, archive, h.CompressedSize, h.ExpandedSize, h.Checksum, h.Method,
-                            listing.MethodID, h.LockFlag);
-    } catch (const Exception& e) {
-      result.ErrorClass = e.ClassName();
-      result.Message = e.Message;
-    }
-    result.ExpandedBytes = sink.Count;
-  }
+  for (const TListedEntry& entry : listing.Entries)
+    if (entry.Reachable) results.push_back(TestEntry(component, archive, listing.MethodID, entry));
   return results;
 }
 

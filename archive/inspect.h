@@ -62,6 +62,10 @@ struct TEntryTest {
   bool Passed() const { return ErrorClass.empty() && ExpandedBytes == Entry.Header.ExpandedSize; }
 };
 
+// Expands one listed entry of archive with the component's key and handlers into a counting
+// sink; the errors it raises become the result.
+TEntryTest TestEntry(TVoViriDudodado& component, TStream& archive, const std::string& methodID,
+                     const TListedEntry& entry);
 // Expands every reachable entry with the component's key and handlers into a counting sink.
 std::vector<TEntryTest> TestArchive(TVoViriDudodado& component, TStream& archive);
 std::vector<TEntryTest> TestArchive(TVoViriDudodado& component, const std::string& archivePath);

@@ -60,13 +60,18 @@ TProgress::~TProgress() {
 
 void TProgress::Show(int32_t percent) {
   if (!Enabled || percent < 0) return;
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  const auto now = std::chrono::steady_clock::now();
+  // A line per change of the figure, at most ten a second: a refill comes every 8 KB.
+  if (Drawn && (percent == LastPercent || now - LastDrawn < std::chrono::milliseconds(100)))
+    return;
+  const double seconds = std::chrono::duration<double>(now - Start).count();
   const double done = static_cast<double>(TotalBytes) * percent / 100.0;
   const double rate = seconds > 0 ? done / seconds / 1e6 : 0.0;
   std::fprintf(stderr, "\r\033[K%s %3d%% %.1f MB/s", Label.c_str(), percent, rate);
   std::fflush(stderr);
   Drawn = true;
+  LastPercent = percent;
+  LastDrawn = now;
 }
 
 TShowProgressEvent TProgress::Event() {

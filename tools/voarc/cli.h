@@ -53,6 +53,7 @@ uint8_t MethodOfName(const std::string& name);
 // A progress line on standard error, drawn only on a terminal and when not quiet.
 class TProgress {
  public:
+  // totalBytes: the plain bytes that 100 percent stands for, to tell the rate.
   TProgress(const TGlobalOptions& global, std::string label, int64_t totalBytes);
   ~TProgress();
   TProgress(const TProgress&) = delete;
@@ -68,6 +69,8 @@ class TProgress {
   std::string Label;
   int64_t TotalBytes;
   std::chrono::steady_clock::time_point Start;
+  int32_t LastPercent = -1;
+  std::chrono::steady_clock::time_point LastDrawn;
 };
 
 void RegisterRawCommands(CLI::App& app, TGlobalOptions& global);

@@ -73,7 +73,12 @@ void Create(const TGlobalOptions& global, const TCreateOptions& options) {
   writer.Method = MethodOfName(options.Method);
   writer.Key = KeyOf(options.Key);
   writer.Threads = options.Jobs != 0 ? options.Jobs : std::max(1u, std::thread::hardware_concurrency());
-  TProgress progress(global, options.Archive, 0);
+  int64_t bytes = 0;
+  for (const TWriterEntry& entry : entries) {
+    std::error_code error;
+    bytes += static_cast<int64_t>(fs::file_size(entry.SourcePath, error));
+  }
+  TProgress progress(global, options.Archive, bytes);
   const std::size_t total = entries.size();
   std::size_t written = 0;
   writer.OnEntryWritten = [&](const TWriterEntry&, const TEntryHeader&) {
@@ -102,12 +107,17 @@ void List(const TReadOptions& options) {
 int Test(const TGlobalOptions& global, const TReadOptions& options) {
   TVoViriDudodado component;
   component.Key = KeyOf(options.Key);
-  TProgress progress(global, options.Archive, 0);
-  component.OnShowProgress = progress.Event();
   const TArchiveListing listing = ListArchive(component, options.Archive);
-  const std::vector<TEntryTest> results = TestArchive(component, options.Archive);
-  const std::vector<std::string> lines = FormatTestReport(listing, results);
-  for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+  TFileStream archive(options.Archive, kOpenReadExclusive);
+  std::vector<TEntryTest> results;
+  for (const TListedEntry& entry : listing.Entries) {
+    if (!entry.Reachable) continue;
+    TProgress progress(global, entry.Name, entry.Header.ExpandedSize);
+    component.OnShowProgress = progress.Event();
+    results.push_back(TestEntry(component, archive, listing.MethodID, entry));
+  }
+  for (const std::string& line : FormatTestReport(listing, results))
+    std::printf("%s\n", line.c_str());
   const bool passed = TestReportPassed(listing, results);
   if (!passed) std::fprintf(stderr, "voarc: %s: test failed\n", options.Archive.c_str());
   return passed ? kExitOk : kExitDataError;

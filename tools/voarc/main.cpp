@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
   CLI::App app("voarc: build, inspect, test and extract installer archives; make Setup.exe",
                "voarc");
   app.require_subcommand(1);
+  app.fallthrough();  // -q may also follow the command
   TGlobalOptions global;
   app.add_flag("-q,--quiet", global.Quiet, "no progress display");
   RegisterArchiveCommands(app, global);
