@@ -1,6 +1,5 @@
 #include "loader/setup.h"
 
-#include <cstdio>
 #include <optional>
 
 #include "core/file_stream.h"
@@ -110,8 +109,11 @@ std::string InstallerParameters(const std::string& LoaderPath, const std::string
 
 std::string ErrorReportText(const std::string& kind, const std::string& module, uint32_t address,
                             const std::string& message) {
-  char where[9];
-  std::snprintf(where, sizeof where, "%08X", static_cast<unsigned>(address));
+  // Eight hexadecimal digits, formatted by hand: the printf family would bring its whole
+  // formatting engine, floating point included, into Setup.exe.
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
+  char where[9] = {};
+  for (int i = 7; i >= 0; --i, address >>= 4) where[i] = kHexDigits[address & 15];
   const bool addStop = !message.empty() && message.back() != '.';
   return "Exception " + kind + " in module " + module + " at " + where + ".\n" + message +
          (addStop ? "." : "");
