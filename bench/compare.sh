@@ -67,7 +67,7 @@ median() {
   local times=() start end
   for ((i = 0; i < runs; i++)); do
     start=$EPOCHREALTIME
-    "$@"
+    "$@" || { echo "compare: failed: $*" >&2; return 1; }
     end=$EPOCHREALTIME
     times+=("$(echo "$end - $start" | bc -l)")
   done
@@ -117,6 +117,7 @@ for i in 0 1 2 3 4 5 6 7; do
   dd if="$exe" of="$work/files/part$i.bin" bs=1M skip=$((i * 1400000)) count=2097152 \
     iflag=skip_bytes,count_bytes status=none
 done
-j2=$(median sh -c "'$voarc' create -j 2 '$work/j.arc' '$work/files' >/dev/null && rm '$work/j.arc'")
-j1=$(median sh -c "'$voarc' create -j 1 '$work/j.arc' '$work/files' >/dev/null && rm '$work/j.arc'")
+cd "$work"
+j2=$(median sh -c "'$voarc' create -j 2 j.arc files >/dev/null && rm j.arc")
+j1=$(median sh -c "'$voarc' create -j 1 j.arc files >/dev/null && rm j.arc")
 row "voarc create -j 2 vs -j 1, 8 files of 2 MB" 0.6 "$j2" "$j1"

@@ -13,6 +13,9 @@ namespace lh5 {
 namespace {
 
 constexpr unsigned kUnaryLength = kLongestShortLength + 1;
+// A symbol and its offset take at most 16 + 16 + 12 bits: with this many source bytes buffered,
+// decoding them cannot reach a refill.
+constexpr std::size_t kSymbolReadBound = 32;
 
 [[noreturn]] void RaiseBadTable() {
   throw ELZHBadDecodeTable(kMsgBadDecodeTable);
@@ -85,14 +88,20 @@ class TLh5Expander {
   void ReadSymbolLengths();
   unsigned DecodeSymbol();
   unsigned DecodeOffset();
-  // Copies a match inside the window and passes it on; returns the position after it.
+  // Copies a match inside the window; returns the position after it.
   unsigned CopyMatch(unsigned start, unsigned r, unsigned length);
+  // Gives the sink the window's bytes from PassedOn up to r.
+  void PassOn(unsigned r) {
+    if (r > PassedOn) Run.PutSinkSpan(S.Lh5Window.data() + PassedOn, r - PassedOn);
+    PassedOn = r;
+  }
 
   TCodecRun& Run;
   TLh5Storage& S;
   TSymbolTable& SymbolTable;
   uint64_t BitBuffer = 0;
   int BitCount = 0;
+  unsigned PassedOn = 0;  // window position up to which the output has gone to the sink
 };
 
 void TLh5Expander::ReadSmallLengths(int count, int width, int skip) {
@@ -159,7 +168,7 @@ void TLh5Expander::ReadSymbolLengths() {
 }
 
 unsigned TLh5Expander::DecodeSymbol() {
-  if (S.BlockSymbolsLeft == 0) {
+  if (S.BlockSymbolsLeft == 0) {  // Expand has passed on its output: the header may refill
     S.BlockSymbolsLeft = static_cast<uint16_t>(Lh5TakeBits(kBlockSizeBits));
     ReadSmallLengths(kLengthCodeCount, kLengthCodeCountBits, kLengthCodeSkipIndex);
     ReadSymbolLengths();
@@ -191,37 +200,52 @@ unsigned TLh5Expander::DecodeOffset() {
   return (1u << extra) + Lh5TakeBits(extra);
 }
 
+// Decoded bytes collect in the window and go to the sink in spans. They go before anything
+// that could read the source past its buffer (a refill reports progress) or raise, so the
+// stream calls come in the same order as when each byte went to the sink as it was decoded.
 void TLh5Expander::Expand(int32_t count) {
   FillBits();  // the first two bytes
   std::fill_n(S.Lh5Window.begin(), kWindowSize, kSpace);
+  uint8_t* const window = S.Lh5Window.data();
   unsigned r = 0;
   int32_t produced = 0;
-  while (produced < count) {
-    const unsigned s = DecodeSymbol();
-    if (s < kFirstLengthSymbol) {
-      S.Lh5Window[r] = static_cast<uint8_t>(s);
-      r = (r + 1) & kWindowMask;
-      Run.PutSinkByte(static_cast<uint8_t>(s));
-      ++produced;
-      continue;
+  try {
+    while (produced < count) {
+      if (S.BlockSymbolsLeft == 0 || Run.SourceBuffered() < kSymbolReadBound) PassOn(r);
+      const unsigned s = DecodeSymbol();
+      if (s < kFirstLengthSymbol) {
+        window[r++] = static_cast<uint8_t>(s);
+        ++produced;
+      } else {
+        const unsigned length = s - kLengthBase;
+        const unsigned start = (r - DecodeOffset() - 1) & kWindowMask;
+        produced += static_cast<int32_t>(length);
+        r = CopyMatch(start, r, length);
+      }
+      if (r == kWindowSize) {
+        PassOn(r);
+        r = PassedOn = 0;
+      }
     }
-    const unsigned length = s - kLengthBase;
-    const unsigned start = (r - DecodeOffset() - 1) & kWindowMask;
-    produced += static_cast<int32_t>(length);
-    r = CopyMatch(start, r, length);
+  } catch (...) {
+    PassOn(r);  // what was decoded before the damage reaches the sink, as it always did
+    throw;
   }
+  PassOn(r);
 }
 
 unsigned TLh5Expander::CopyMatch(unsigned start, unsigned r, unsigned length) {
   uint8_t* const window = S.Lh5Window.data();
   if (start + length > kWindowSize || r + length > kWindowSize) {
     // Across the window's end: one byte at a time, with the indexes wrapping.
+    PassOn(r);
     for (unsigned k = 0; k < length; ++k) {
       const uint8_t x = window[(start + k) & kWindowMask];
       window[r] = x;
       Run.PutSinkByte(x);
       r = (r + 1) & kWindowMask;
     }
+    PassedOn = r;
     return r;
   }
   uint8_t* const to = window + r;
@@ -232,8 +256,7 @@ unsigned TLh5Expander::CopyMatch(unsigned start, unsigned r, unsigned length) {
     // The match overlaps the bytes it produces: forward, so a short pattern repeats.
     for (unsigned k = 0; k < length; ++k) to[k] = from[k];
   }
-  Run.PutSinkSpan(to, length);
-  return (r + length) & kWindowMask;
+  return r + length;
 }
 
 }  // namespace
