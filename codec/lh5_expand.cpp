@@ -1,6 +1,7 @@
 // LH5 expansion: a bit reader over the run's source, the three codes of each block header, and
 // the window copy of literals and matches.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "codec/lh5.h"
@@ -16,6 +17,12 @@ constexpr unsigned kUnaryLength = kLongestShortLength + 1;
 // A symbol and its offset take at most 16 + 16 + 12 bits: with this many source bytes buffered,
 // decoding them cannot reach a refill.
 constexpr std::size_t kSymbolReadBound = 32;
+// A symbol lookup entry: the table's value, and for a code of at most kSymbolTableBits bits
+// its length and a flag.
+constexpr uint32_t kEntryValueMask = 0xFFFF;
+constexpr int kCodeLengthShift = 16;
+constexpr int kCodeLengthMask = 0x1F;
+constexpr uint32_t kWholeCode = 1u << 31;
 
 [[noreturn]] void RaiseBadTable() {
   throw ELZHBadDecodeTable(kMsgBadDecodeTable);
@@ -86,6 +93,7 @@ class TLh5Expander {
 
   void ReadSmallLengths(int count, int width, int skip);
   void ReadSymbolLengths();
+  void BuildSymbolLookup();
   unsigned DecodeSymbol();
   unsigned DecodeOffset();
   // Copies a match inside the window; returns the position after it.
@@ -99,6 +107,9 @@ class TLh5Expander {
   TCodecRun& Run;
   TLh5Storage& S;
   TSymbolTable& SymbolTable;
+  // SymbolTable with each whole code's length beside its symbol, so that the common case costs
+  // one lookup.
+  std::array<uint32_t, 1u << kSymbolTableBits> SymbolLookup;
   uint64_t BitBuffer = 0;
   int BitCount = 0;
   unsigned PassedOn = 0;  // window position up to which the output has gone to the sink
@@ -167,22 +178,32 @@ void TLh5Expander::ReadSymbolLengths() {
   BuildDecodeTable(S, kSymbolCount, S.SymbolLengths.data(), kSymbolTableBits, SymbolTable.data());
 }
 
+void TLh5Expander::BuildSymbolLookup() {
+  for (std::size_t i = 0; i < SymbolLookup.size(); ++i) {
+    const unsigned j = SymbolTable[i];
+    SymbolLookup[i] = j < kSymbolCount ? j | uint32_t{S.SymbolLengths[j]} << kCodeLengthShift |
+                                             kWholeCode
+                                       : j;
+  }
+}
+
 unsigned TLh5Expander::DecodeSymbol() {
   if (S.BlockSymbolsLeft == 0) {  // Expand has passed on its output: the header may refill
     S.BlockSymbolsLeft = static_cast<uint16_t>(Lh5TakeBits(kBlockSizeBits));
     ReadSmallLengths(kLengthCodeCount, kLengthCodeCountBits, kLengthCodeSkipIndex);
     ReadSymbolLengths();
+    BuildSymbolLookup();
     ReadSmallLengths(kOffsetSymbolCount, kOffsetCountBits, kNoSkip);
   }
   --S.BlockSymbolsLeft;  // a header count of 0 wraps to 65535 more symbols
-  unsigned j = SymbolTable[PeekBits(kSymbolTableBits)];
-  if (j < kSymbolCount) {
-    Lh5SkipBits(S.SymbolLengths[j]);
-  } else {
-    Lh5SkipBits(kSymbolTableBits);
-    j = WalkTree(j, kSymbolCount, 0x8000);
-    Lh5SkipBits(S.SymbolLengths[j] - kSymbolTableBits);
+  const uint32_t entry = SymbolLookup[PeekBits(kSymbolTableBits)];
+  if ((entry & kWholeCode) != 0) {
+    Lh5SkipBits(static_cast<int>(entry >> kCodeLengthShift) & kCodeLengthMask);
+    return entry & kEntryValueMask;
   }
+  Lh5SkipBits(kSymbolTableBits);
+  const unsigned j = WalkTree(entry, kSymbolCount, 0x8000);
+  Lh5SkipBits(S.SymbolLengths[j] - kSymbolTableBits);
   return j;
 }
 
