@@ -128,7 +128,8 @@ void TLh5Expander::ReadSmallLengths(int count, int width, int skip) {
   while (i < m) {
     unsigned t = PeekBits(kLengthFieldBits);
     if (t == kUnaryLength) {
-      for (unsigned mask = 1u << (15 - kLengthFieldBits); (PeekBits(kPeekBits) & mask) != 0; mask >>= 1) {
+      for (unsigned mask = 1u << (15 - kLengthFieldBits); (PeekBits(kPeekBits) & mask) != 0;
+           mask >>= 1) {
         ++t;
       }
     }
@@ -181,9 +182,8 @@ void TLh5Expander::ReadSymbolLengths() {
 void TLh5Expander::BuildSymbolLookup() {
   for (std::size_t i = 0; i < SymbolLookup.size(); ++i) {
     const unsigned j = SymbolTable[i];
-    SymbolLookup[i] = j < kSymbolCount ? j | uint32_t{S.SymbolLengths[j]} << kCodeLengthShift |
-                                             kWholeCode
-                                       : j;
+    SymbolLookup[i] =
+        j < kSymbolCount ? j | uint32_t{S.SymbolLengths[j]} << kCodeLengthShift | kWholeCode : j;
   }
 }
 
