@@ -7,7 +7,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 voarc=${VOARC:-$here/build/default/tools/voarc/voarc}
-runs=${1:-5}
+runs=${1:-7}
 [ -x "$voarc" ] || { echo "compare: build voarc first ($voarc)" >&2; exit 1; }
 for tool in lhasa gzip python3; do
   command -v "$tool" >/dev/null || { echo "compare: $tool is missing" >&2; exit 1; }
@@ -62,26 +62,33 @@ open(out, 'wb').write(header + packed + b'\0')
 EOF
 }
 
-# Median wall time in seconds of a command, run $runs times.
+# Median wall time and median processor time (user + system), in seconds, of a command run
+# $runs times. The targets are on wall time; processor time shows the codec's own cost when
+# other work shares the machine.
 median() {
-  local times=() start end
+  local walls=() cpus=() start end
   for ((i = 0; i < runs; i++)); do
     start=$EPOCHREALTIME
-    "$@" || { echo "compare: failed: $*" >&2; return 1; }
+    /usr/bin/time -f '%U %S' -o "$work/cpu" "$@" || { echo "compare: failed: $*" >&2; return 1; }
     end=$EPOCHREALTIME
-    times+=("$(echo "$end - $start" | bc -l)")
+    walls+=("$(echo "$end - $start" | bc -l)")
+    cpus+=("$(awk '{print $1 + $2}' "$work/cpu")")
   done
-  printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'
+  local mid='{a[NR]=$1} END {print a[int((NR+1)/2)]}'
+  echo "$(printf '%s\n' "${walls[@]}" | sort -g | awk "$mid")" \
+    "$(printf '%s\n' "${cpus[@]}" | sort -g | awk "$mid")"
 }
 
-row() {  # label target ours peer
+row() {  # label target "ours_wall ours_cpu" "peer_wall peer_cpu"
   awk -v l="$1" -v t="$2" -v o="$3" -v p="$4" 'BEGIN {
-    r = o / p; printf "%-58s %8.3f s %8.3f s   ratio %.3f  target %.2f  %s\n",
-                      l, o, p, r, t, (r <= t ? "met" : "MISSED") }'
+    split(o, a, " "); split(p, b, " "); r = a[1] / b[1]
+    cpu = b[2] > 0 ? sprintf("%.3f", a[2] / b[2]) : "n/a"
+    printf "%-50s %7.3f s %7.3f s  ratio %.3f  target %.2f %-6s  cpu ratio %s\n",
+           l, a[1], b[1], r, t, (r <= t ? "met" : "MISSED"), cpu }'
 }
 
-printf '%-58s %10s %10s\n' "what" "voarc" "peer"
-for corpus in ${VO_CORPORA:-"$exe" "$text"}; do
+printf '%-50s %9s %9s\n' "what (median wall time)" "voarc" "peer"
+for corpus in "$exe" "$text"; do
   size=$(stat -c %s "$corpus")
   tag=$([ "$corpus" = "$exe" ] && echo exe || echo text)
   "$voarc" raw compress -m lh5 <"$corpus" >"$work/$tag.lh5"
