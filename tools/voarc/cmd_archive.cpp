@@ -254,7 +254,7 @@ void RegisterArchiveCommands(CLI::App& app, TGlobalOptions& global) {
   AddKeyOption(*test, read_options->Key);
   test->add_option("ARCHIVE", read_options->Archive, "archive to test")->required();
   test->callback([&global, read_options] {
-    if (const int status = Test(global, *read_options); status != kExitOk) throw TExit(status);
+    if (const int status = Test(global, *read_options); status != kExitOk) throw TExit{status};
   });
 
   auto* cat = app.add_subcommand("cat", "write the entries of a name to standard output");
@@ -270,7 +270,7 @@ void RegisterArchiveCommands(CLI::App& app, TGlobalOptions& global) {
   extract->add_option("ARCHIVE", read_options->Archive, "archive to read")->required();
   extract->add_option("NAME", read_options->Names, "entries to extract (default: all)");
   extract->callback([&global, read_options] {
-    if (const int status = Extract(global, *read_options); status != kExitOk) throw TExit(status);
+    if (const int status = Extract(global, *read_options); status != kExitOk) throw TExit{status};
   });
 }
 
