@@ -248,8 +248,10 @@ void TLh5Expander::Expand(int32_t count) {
         r = PassedOn = 0;
       }
     }
-  } catch (...) {
-    PassOn(r);  // what was decoded before the damage reaches the sink, as it always did
+  } catch (const ELZHBadDecodeTable&) {
+    // What was decoded before the damage reaches the sink, as it always did. A failure of the
+    // sink itself passes straight out: a second try would repeat its write.
+    PassOn(r);
     throw;
   }
   PassOn(r);

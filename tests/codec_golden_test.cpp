@@ -4,12 +4,15 @@
 // written, fails here. The recorded values were taken from the byte-at-a-time codecs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "codec/engine.h"
+#include "core/exception.h"
 #include "core/memory_stream.h"
 
 namespace vo {
@@ -148,12 +151,13 @@ class TTracingStream final : public TStream {
   }
   std::size_t Write(const void* buffer, std::size_t count) override {
     Trace.push_back(Kind << 32 | count);
-    return Inner.Write(buffer, count);
+    return Inner.Write(buffer, std::min(count, Accept - std::min(Accept, Inner.Data.size())));
   }
   int64_t Seek(int64_t offset, TSeekOrigin origin) override { return Inner.Seek(offset, origin); }
   int64_t Size() override { return Inner.Size(); }
 
   TMemoryStream Inner;
+  std::size_t Accept = SIZE_MAX;  // bytes it takes in all
 
  private:
   uint64_t Kind;
@@ -327,6 +331,36 @@ TEST(CodecGolden, KeyedAndCancelledRunsNeverChange) {
                   "ull, 0x%016" PRIX64 "ull},",
                   c.Method, c.KeyedHash, c.KeyedTrace, c.CancelledHash, c.CancelledTrace);
     EXPECT_STREQ(actual, expected);
+  }
+}
+
+// Expanding into a sink that stops taking bytes: the run fails at the first short write and
+// makes no other, however the expander gathers its output.
+TEST(CodecSpans, ExpansionIntoAFailingSinkMakesNoWriteAfterTheFailure) {
+  const Bytes plain = MakeMixed(70000);
+  for (uint8_t method : {kMethodLzh, kMethodLh5}) {
+    const TRun packed = RunTraced(plain, method, TCodecMode::Compress, 0, 0);
+    for (std::size_t full : {1, 2, 3, 4, 5, 6, 7}) {
+      SCOPED_TRACE("method " + std::to_string(method) + ", full writes " + std::to_string(full));
+      std::vector<uint64_t> trace;
+      TTracingStream source(packed.Output, kTraceRead, trace);
+      TTracingStream sink({}, kTraceWrite, trace);
+      sink.Accept = full * TCodecRun::kBufferSize + 100;
+      uint32_t checksum = 0;
+      EXPECT_THROW(
+          RunCodec(TCodecSettings{}, sink, source, static_cast<int32_t>(packed.Output.size()),
+                   static_cast<int32_t>(plain.size()), method, checksum, TCodecMode::Expand, false),
+          EWriteError);
+      std::size_t writes = 0;
+      for (uint64_t event : trace) {
+        if (event >> 32 == kTraceWrite) {
+          EXPECT_EQ(event & 0xFFFFFFFF, TCodecRun::kBufferSize);
+          ++writes;
+        }
+      }
+      EXPECT_EQ(writes, full + 1);
+      EXPECT_EQ(sink.Inner.Data, Bytes(plain.begin(), plain.begin() + sink.Accept));
+    }
   }
 }
 
