@@ -65,6 +65,29 @@ void TCodecRun::WriteSinkBuffer() {
   SinkFill = 0;
 }
 
+void TCodecRun::PutSinkSpan(const uint8_t* data, std::size_t n) {
+  while (n > 0) {
+    if (SinkLimit <= 0) RaiseSinkLimit();
+    if (SinkFill == kBufferSize) WriteSinkBuffer();
+    const std::size_t k =
+        std::min({n, kBufferSize - SinkFill, static_cast<std::size_t>(SinkLimit)});
+    uint8_t* out = SinkBuffer.data() + SinkFill;
+    uint32_t sum = 0;
+    if (ScrambleOutput) {
+      for (std::size_t i = 0; i < k; ++i) sum += out[i] = ScrambleByte(data[i]);
+    } else {
+      std::copy_n(data, k, out);
+      for (std::size_t i = 0; i < k; ++i) sum += out[i];
+    }
+    SinkSum += sum;
+    SinkLimit -= static_cast<int32_t>(k);
+    SinkCount += static_cast<int32_t>(k);
+    SinkFill += k;
+    data += k;
+    n -= k;
+  }
+}
+
 void TCodecRun::FlushSink() {
   if (SinkFill != 0) SinkStream.WriteBuffer(SinkBuffer.data(), SinkFill);
   SinkFill = 0;

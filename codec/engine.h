@@ -64,6 +64,23 @@ class TCodecRun {
     ++SinkCount;
   }
 
+  // Untaken bytes of SourceBuffer: as many GetSourceByte calls as this need no refill.
+  std::size_t SourceBuffered() const { return SourceEnd - SourcePos; }
+
+  // Takes n bytes, n at most SourceBuffered(), as n calls of GetSourceByte would.
+  void TakeSourceBytes(uint8_t* out, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      uint8_t b = SourceBuffer[SourcePos + i];
+      SourceSum += b;
+      if (UnscrambleInput) b = ScrambleByte(b);
+      out[i] = b;
+    }
+    SourcePos += n;
+  }
+
+  // Appends n bytes as n calls of PutSinkByte would: the same limit, writes and sums.
+  void PutSinkSpan(const uint8_t* data, std::size_t n);
+
   uint8_t ScrambleByte(uint8_t b) {
     b ^= KeyBytes[KeyPosition];
     KeyPosition = (KeyPosition + 1) & 3;

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 
+#include "codec/common_length.h"
 #include "codec/lh5.h"
 #include "codec/lh5_huffman.h"
 #include "codec/lh5_tables.h"
@@ -360,12 +361,10 @@ void TLh5Compressor::TrieInsert() {
       Lh5MatchPosition = C.TriePosition[r] & kPositionBits;
     }
     if (Lh5MatchPosition >= p) Lh5MatchPosition -= kWindowSize;
-    while (Lh5MatchLength < limit) {
-      if (text[p + Lh5MatchLength] != text[Lh5MatchPosition + Lh5MatchLength]) {
-        TrieSplit(r);
-        return;
-      }
-      ++Lh5MatchLength;
+    Lh5MatchLength = CommonLength(text + p, text + Lh5MatchPosition, Lh5MatchLength, limit);
+    if (Lh5MatchLength < limit) {
+      TrieSplit(r);
+      return;
     }
     if (Lh5MatchLength == kMaxMatch) break;
     C.TriePosition[r] = static_cast<uint16_t>(p);

@@ -9,7 +9,10 @@
 
 namespace vo::lzh {
 
-// Takes bits from the run's source; bits past its end read as zeros.
+// Takes bits from the run's source; bits read while EndOfInput is set are zeros.
+// A byte is due when a read starts with at most 8 bits ahead, as in a reader that holds 16 bits:
+// bytes still in the source buffer are taken early, a word at a time, which nothing can observe,
+// while a byte that needs a refill (or comes while EndOfInput is set) is fetched exactly then.
 class TLzhBitReader {
  public:
   explicit TLzhBitReader(TCodecRun& run) : Run(run) {}
@@ -19,25 +22,36 @@ class TLzhBitReader {
 
   // The next n bits (1..8) as an unsigned number.
   unsigned ReadBitField(unsigned n) {
-    Refill();
-    const unsigned result = InBits >> (16 - n);
-    InBits = static_cast<uint16_t>(InBits << n);
+    if (InBitCount <= kDueCount) Refill();
+    const auto result = static_cast<unsigned>(InBits >> (kBufferBits - n));
+    InBits <<= n;
     InBitCount -= n;
     return result;
   }
 
  private:
-  // One byte per read is enough, since no read takes more than 8 bits.
+  static constexpr unsigned kBufferBits = 64;
+  static constexpr unsigned kDueCount = 8;
+
   void Refill() {
-    if (InBitCount > 8) return;
+    if (!Run.EndOfInput && Run.SourceBuffered() >= sizeof(InBits)) {
+      const unsigned take = (kBufferBits - InBitCount) / 8;
+      uint8_t bytes[sizeof(InBits)];
+      Run.TakeSourceBytes(bytes, take);
+      for (unsigned i = 0; i < take; ++i) {
+        InBitCount += 8;
+        InBits |= uint64_t{bytes[i]} << (kBufferBits - InBitCount);
+      }
+      return;
+    }
     uint8_t b = Run.GetSourceByte();
     if (Run.EndOfInput) b = 0;
-    InBits = static_cast<uint16_t>(InBits | (b << (8 - InBitCount)));
     InBitCount += 8;
+    InBits |= uint64_t{b} << (kBufferBits - InBitCount);
   }
 
   TCodecRun& Run;
-  uint16_t InBits = 0;
+  uint64_t InBits = 0;  // left-aligned
   unsigned InBitCount = 0;
 };
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "codec/common_length.h"
 #include "codec/lzh.h"
 #include "codec/lzh_bits.h"
 
@@ -89,7 +90,7 @@ void TLzhCompressor::TreeInsert(unsigned r) {
       i = k;
       left = key[k] < node[k];
     } else if (k == i) {
-      while (i < kMaxMatch && key[i] == node[i]) ++i;
+      i = static_cast<unsigned>(CommonLength(key, node, static_cast<int>(i), kMaxMatch));
       if (i < kMaxMatch) left = key[i] < node[i];
     }
     if (i < kMinMatch) continue;
@@ -153,8 +154,8 @@ void TLzhCompressor::MeasurePrefix(unsigned y, unsigned a, unsigned j) {
     TreePrefix[y] = 1;
     return;
   }
-  while (j < kMaxMatch && LzhWindow[a + j] == LzhWindow[y + j]) ++j;
-  TreePrefix[y] = static_cast<uint8_t>(j);
+  TreePrefix[y] = static_cast<uint8_t>(
+      CommonLength(&LzhWindow[a], &LzhWindow[y], static_cast<int>(j), kMaxMatch));
 }
 
 void TLzhCompressor::Compress() {

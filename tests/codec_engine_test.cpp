@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "codec/engine.h"
 #include "core/exception.h"
 #include "test_streams.h"
@@ -202,6 +205,94 @@ TEST(RunCodec, ExpansionChecksumIsTheSumOfTheBytesProduced) {
   RunCodec(TCodecSettings{}, sink, source, 4, 6, kMethodRle, checksum, TCodecMode::Expand, false);
   EXPECT_EQ(checksum, 5u * 0x41 + 0xFF);
   EXPECT_EQ(sink.WriteCalls, std::vector<std::size_t>{6});
+}
+
+// The span operations must leave a run exactly as the same bytes one at a time would: the same
+// writes, sums, counts, key position, and the limit raised at the same byte.
+TEST(CodecRun, SpansActLikeBytesOneAtATime) {
+  struct Case {
+    std::vector<std::size_t> spans;
+    int32_t key;
+    int32_t reserve;  // compressing: output limit is 20000 less this
+  };
+  const Case cases[] = {
+      {{8192}, 0, 0},
+      {{8191, 1, 1}, 0, 0},
+      {{5000, 5000, 7000}, 0x1234567, 0},
+      {{3, 16384, 3}, -5, 0},
+      {{12000, 9000}, 0, 1000},  // the limit falls inside the second span
+      {{19000, 1000, 1}, 7, 0},  // exactly at the limit, then one byte more
+  };
+  const auto data = [](std::size_t i) { return static_cast<uint8_t>(i * 131 + (i >> 9)); };
+  for (const Case& c : cases) {
+    TCodecSettings settings;
+    settings.Key = c.key;
+    settings.CompressReserve = c.reserve;
+    TRecordingStream source(std::vector<uint8_t>(20000, 1));
+    TRecordingStream byteSink;
+    TRecordingStream spanSink;
+    TCodecRun bytes(settings, byteSink, source, 20000, TCodecMode::Compress, false);
+    TCodecRun spans(settings, spanSink, source, 20000, TCodecMode::Compress, false);
+    std::size_t at = 0;
+    for (std::size_t n : c.spans) {
+      std::vector<uint8_t> span(n);
+      for (std::size_t i = 0; i < n; ++i) span[i] = data(at + i);
+      bool byteRaised = false;
+      bool spanRaised = false;
+      try {
+        for (uint8_t b : span) bytes.PutSinkByte(b);
+      } catch (const EUnableToCompress&) {
+        byteRaised = true;
+      }
+      try {
+        spans.PutSinkSpan(span.data(), n);
+      } catch (const EUnableToCompress&) {
+        spanRaised = true;
+      }
+      EXPECT_EQ(spanRaised, byteRaised);
+      at += n;
+    }
+    bytes.FlushSink();
+    spans.FlushSink();
+    EXPECT_EQ(spanSink.WriteCalls, byteSink.WriteCalls);
+    EXPECT_EQ(spanSink.Data(), byteSink.Data());
+    EXPECT_EQ(spans.SinkSum, bytes.SinkSum);
+    EXPECT_EQ(spans.SinkCount, bytes.SinkCount);
+    EXPECT_EQ(spans.SinkLimit, bytes.SinkLimit);
+    EXPECT_EQ(spans.ScrambleByte(0), bytes.ScrambleByte(0));  // the same key position
+  }
+}
+
+TEST(CodecRun, TakenSourceBytesActLikeGetSourceByte) {
+  std::vector<uint8_t> input(9000);
+  for (std::size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i * 7 + 3);
+  for (int32_t key : {0, 0x5A3C9617}) {
+    TCodecSettings settings;
+    settings.Key = key;
+    TRecordingStream byteSource(input);
+    TRecordingStream spanSource(input);
+    TRecordingStream sink;
+    TCodecRun bytes(settings, sink, byteSource, 9000, TCodecMode::Expand, true);
+    TCodecRun spans(settings, sink, spanSource, 9000, TCodecMode::Expand, true);
+    std::vector<uint8_t> byByte;
+    std::vector<uint8_t> bySpan;
+    for (uint8_t b = bytes.GetSourceByte(); !bytes.EndOfInput; b = bytes.GetSourceByte()) {
+      byByte.push_back(b);
+    }
+    // The first byte refills the buffer; spans of 5 then take what it holds.
+    for (uint8_t b = spans.GetSourceByte(); !spans.EndOfInput; b = spans.GetSourceByte()) {
+      bySpan.push_back(b);
+      while (spans.SourceBuffered() > 0) {
+        uint8_t taken[5];
+        const std::size_t n = std::min<std::size_t>(5, spans.SourceBuffered());
+        spans.TakeSourceBytes(taken, n);
+        bySpan.insert(bySpan.end(), taken, taken + n);
+      }
+    }
+    EXPECT_EQ(bySpan, byByte);
+    EXPECT_EQ(spans.SourceSum, bytes.SourceSum);
+    EXPECT_EQ(spanSource.ReadCalls, byteSource.ReadCalls);
+  }
 }
 
 }  // namespace

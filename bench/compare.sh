@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Times voarc against the peers on the same data, side by side in one run, and prints each ratio
+# of median times (ours / peer) with its target. Run from the source tree after building the
+# default preset:  bench/compare.sh [RUNS]
+# VO_EXE_CORPUS and VO_TEXT_CORPUS override the corpus files.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+voarc=${VOARC:-$here/build/default/tools/voarc/voarc}
+runs=${1:-7}
+[ -x "$voarc" ] || { echo "compare: build voarc first ($voarc)" >&2; exit 1; }
+for tool in lhasa gzip python3; do
+  command -v "$tool" >/dev/null || { echo "compare: $tool is missing" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+exe=${VO_EXE_CORPUS:-/usr/lib/i386-linux-gnu/wine/i386-windows/shell32.dll}
+[ -f "$exe" ] || { echo "compare: no executable corpus at $exe (install wine32)" >&2; exit 1; }
+text=${VO_TEXT_CORPUS:-}
+if [ -z "$text" ]; then
+  # The package copyright notices, in a fixed order: plain English text, on every Debian machine.
+  text=$work/copyright.txt
+  (set +o pipefail
+   find /usr/share/doc -name copyright -type f | LC_ALL=C sort | xargs cat 2>/dev/null |
+     head -c 1048576 >"$text")
+  text_origin="the first 1 MB of /usr/share/doc/*/copyright, in sorted order"
+else
+  text_origin=$text
+fi
+[ "$(stat -c %s "$text")" -ge 409600 ] || { echo "compare: text corpus under 400 KB" >&2; exit 1; }
+
+echo "executable corpus: $exe ($(stat -c %s "$exe") bytes)"
+echo "text corpus:       $text_origin ($(stat -c %s "$text") bytes)"
+echo "peers:             $(dpkg-query -W -f='lhasa ${Version}' lhasa 2>/dev/null || echo lhasa)," \
+  "$(gzip --version | head -1)"
+echo "median of $runs runs each; machine: $(nproc) processors"
+echo
+
+# Wraps a raw stream in a level-0 archive of one member, which lhasa reads.
+wrap_lha() {  # method raw_stream plain_file archive
+  python3 - "$@" <<'EOF'
+import struct, sys
+method, raw, plain, out = sys.argv[1:5]
+packed = open(raw, 'rb').read()
+data = open(plain, 'rb').read()
+table = []
+for i in range(256):
+    c = i
+    for _ in range(8):
+        c = (c >> 1) ^ 0xA001 if c & 1 else c >> 1
+    table.append(c)
+crc = 0
+for b in data:
+    crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8)
+name = b'member'
+body = (method.encode() + struct.pack('<IIIBBB', len(packed), len(data), 0x00210000, 0x20, 0,
+                                      len(name)) + name + struct.pack('<H', crc))
+header = bytes([len(body), sum(body) & 0xFF]) + body
+open(out, 'wb').write(header + packed + b'\0')
+EOF
+}
+
+# Median wall time and median processor time (user + system), in seconds, of a command run
+# $runs times. The targets are on wall time; processor time shows the codec's own cost when
+# other work shares the machine.
+median() {
+  local walls=() cpus=() start end
+  for ((i = 0; i < runs; i++)); do
+    start=$EPOCHREALTIME
+    /usr/bin/time -f '%U %S' -o "$work/cpu" "$@" || { echo "compare: failed: $*" >&2; return 1; }
+    end=$EPOCHREALTIME
+    walls+=("$(echo "$end - $start" | bc -l)")
+    cpus+=("$(awk '{print $1 + $2}' "$work/cpu")")
+  done
+  local mid='{a[NR]=$1} END {print a[int((NR+1)/2)]}'
+  echo "$(printf '%s\n' "${walls[@]}" | sort -g | awk "$mid")" \
+    "$(printf '%s\n' "${cpus[@]}" | sort -g | awk "$mid")"
+}
+
+row() {  # label target "ours_wall ours_cpu" "peer_wall peer_cpu"
+  awk -v l="$1" -v t="$2" -v o="$3" -v p="$4" 'BEGIN {
+    split(o, a, " "); split(p, b, " "); r = a[1] / b[1]
+    cpu = b[2] > 0 ? sprintf("%.3f", a[2] / b[2]) : "n/a"
+    printf "%-50s %7.3f s %7.3f s  ratio %.3f  target %.2f %-6s  cpu ratio %s\n",
+           l, a[1], b[1], r, t, (r <= t ? "met" : "MISSED"), cpu }'
+}
+
+printf '%-50s %9s %9s\n' "what (median wall time)" "voarc" "peer"
+for corpus in "$exe" "$text"; do
+  size=$(stat -c %s "$corpus")
+  tag=$([ "$corpus" = "$exe" ] && echo exe || echo text)
+  "$voarc" raw compress -m lh5 <"$corpus" >"$work/$tag.lh5"
+  "$voarc" raw compress -m lzh <"$corpus" >"$work/$tag.lzh"
+  gzip -6 -c "$corpus" >"$work/$tag.gz"
+  wrap_lha -lh5- "$work/$tag.lh5" "$corpus" "$work/$tag-lh5.lzh"
+  wrap_lha -lh1- "$work/$tag.lzh" "$corpus" "$work/$tag-lh1.lzh"
+  # Each peer must read our stream back to the same bytes, or its time means nothing.
+  lhasa p "$work/$tag-lh5.lzh" 2>/dev/null | tail -c "$size" | cmp -s - "$corpus" ||
+    { echo "compare: lhasa reads our -lh5- member of $tag differently" >&2; exit 1; }
+  lhasa p "$work/$tag-lh1.lzh" 2>/dev/null | tail -c "$size" | cmp -s - "$corpus" ||
+    { echo "compare: lhasa reads our -lh1- member of $tag differently" >&2; exit 1; }
+
+  lh5x=$(median sh -c "'$voarc' raw expand -m lh5 -n $size <'$work/$tag.lh5' >'$work/out'")
+  lhasa5=$(median sh -c "lhasa p '$work/$tag-lh5.lzh' >'$work/out' 2>/dev/null")
+  gunzip=$(median sh -c "gzip -dc '$work/$tag.gz' >'$work/out'")
+  lzhx=$(median sh -c "'$voarc' raw expand -m lzh -n $size <'$work/$tag.lzh' >'$work/out'")
+  lhasa1=$(median sh -c "lhasa p '$work/$tag-lh1.lzh' >'$work/out' 2>/dev/null")
+  lh5c=$(median sh -c "'$voarc' raw compress -m lh5 <'$corpus' >'$work/out'")
+  lzhc=$(median sh -c "'$voarc' raw compress -m lzh <'$corpus' >'$work/out'")
+  gz6=$(median sh -c "gzip -6 -c '$corpus' >'$work/out'")
+
+  row "$tag: LH5 expansion vs lhasa p (-lh5-)" 0.35 "$lh5x" "$lhasa5"
+  row "$tag: LH5 expansion vs gzip -dc" 1.0 "$lh5x" "$gunzip"
+  row "$tag: LZH expansion vs lhasa p (-lh1-)" 0.5 "$lzhx" "$lhasa1"
+  row "$tag: LH5 compression vs gzip -6" 1.0 "$lh5c" "$gz6"
+  row "$tag: LZH compression vs gzip -6" 1.5 "$lzhc" "$gz6"
+done
+
+# Eight 2 MB files cut from the executable, archived on two threads and on one.
+mkdir "$work/files"
+for i in 0 1 2 3 4 5 6 7; do
+  dd if="$exe" of="$work/files/part$i.bin" bs=1M skip=$((i * 1400000)) count=2097152 \
+    iflag=skip_bytes,count_bytes status=none
+done
+cd "$work"
+j2=$(median sh -c "'$voarc' create -j 2 j.arc files >/dev/null && rm j.arc")
+j1=$(median sh -c "'$voarc' create -j 1 j.arc files >/dev/null && rm j.arc")
+row "voarc create -j 2 vs -j 1, 8 files of 2 MB" 0.6 "$j2" "$j1"
