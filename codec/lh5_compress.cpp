@@ -54,6 +54,8 @@ class TLh5Compressor {
   void SendBlock();
   void CountLengthCodeFreq();
   int SymbolLengthsUsed() const;
+  template <class Emit>
+  void WalkSymbolLengths(Emit emit) const;
   void WriteSmallLengths(int count, int width, int skip);
   void WriteSymbolLengths();
   void PutLengthSymbol(int y) { Lh5PutCode(S.SmallLengths[y], C.SmallCodes[y]); }
@@ -117,14 +119,17 @@ int TLh5Compressor::SymbolLengthsUsed() const {
   return m;
 }
 
-void TLh5Compressor::CountLengthCodeFreq() {
-  std::fill_n(LengthCodeFreq.begin(), kLengthCodeCount, uint16_t{0});
+// The literal/length code lengths as the code-length code sends them: each non-zero length as
+// one symbol, each run of zeros in its shortest form. emit(symbol, bits, value) is told every
+// symbol with the extra field that follows it (bits 0: none).
+template <class Emit>
+void TLh5Compressor::WalkSymbolLengths(Emit emit) const {
   const int m = SymbolLengthsUsed();
   int i = 0;
   while (i < m) {
     const int k = S.SymbolLengths[i++];
     if (k != 0) {
-      ++LengthCodeFreq[k + kLengthSymbolBase];
+      emit(k + kLengthSymbolBase, 0, 0);
       continue;
     }
     int z = 1;
@@ -133,47 +138,30 @@ void TLh5Compressor::CountLengthCodeFreq() {
       ++z;
     }
     if (z < kZeroRunShortBase) {
-      LengthCodeFreq[kZeroRunSymbol] = static_cast<uint16_t>(LengthCodeFreq[kZeroRunSymbol] + z);
+      for (; z > 0; --z) emit(kZeroRunSymbol, 0, 0);
     } else if (z < kZeroRunAwkward) {
-      ++LengthCodeFreq[kZeroRunShortSymbol];
+      emit(kZeroRunShortSymbol, kZeroRunShortBits, z - kZeroRunShortBase);
     } else if (z == kZeroRunAwkward) {
-      ++LengthCodeFreq[kZeroRunSymbol];
-      ++LengthCodeFreq[kZeroRunShortSymbol];
+      // Nineteen zeros fit neither form: one alone, then the longest short run of 18.
+      emit(kZeroRunSymbol, 0, 0);
+      emit(kZeroRunShortSymbol, kZeroRunShortBits, kZeroRunAwkward - 1 - kZeroRunShortBase);
     } else {
-      ++LengthCodeFreq[kZeroRunLongSymbol];
+      emit(kZeroRunLongSymbol, kZeroRunLongBits, z - kZeroRunLongBase);
     }
   }
 }
 
+void TLh5Compressor::CountLengthCodeFreq() {
+  std::fill_n(LengthCodeFreq.begin(), kLengthCodeCount, uint16_t{0});
+  WalkSymbolLengths([this](int symbol, int, int) { ++LengthCodeFreq[symbol]; });
+}
+
 void TLh5Compressor::WriteSymbolLengths() {
-  const int m = SymbolLengthsUsed();
-  Lh5PutBits(kSymbolCountBits, static_cast<unsigned>(m));
-  int i = 0;
-  while (i < m) {
-    const int k = S.SymbolLengths[i++];
-    if (k != 0) {
-      PutLengthSymbol(k + kLengthSymbolBase);
-      continue;
-    }
-    int z = 1;
-    while (i < m && S.SymbolLengths[i] == 0) {
-      ++i;
-      ++z;
-    }
-    if (z < kZeroRunShortBase) {
-      for (; z > 0; --z) PutLengthSymbol(kZeroRunSymbol);
-    } else if (z < kZeroRunAwkward) {
-      PutLengthSymbol(kZeroRunShortSymbol);
-      Lh5PutBits(kZeroRunShortBits, static_cast<unsigned>(z - kZeroRunShortBase));
-    } else if (z == kZeroRunAwkward) {
-      PutLengthSymbol(kZeroRunSymbol);
-      PutLengthSymbol(kZeroRunShortSymbol);
-      Lh5PutBits(kZeroRunShortBits, kZeroRunAwkward - 1 - kZeroRunShortBase);
-    } else {
-      PutLengthSymbol(kZeroRunLongSymbol);
-      Lh5PutBits(kZeroRunLongBits, static_cast<unsigned>(z - kZeroRunLongBase));
-    }
-  }
+  Lh5PutBits(kSymbolCountBits, static_cast<unsigned>(SymbolLengthsUsed()));
+  WalkSymbolLengths([this](int symbol, int bits, int value) {
+    PutLengthSymbol(symbol);
+    if (bits != 0) Lh5PutBits(bits, static_cast<unsigned>(value));
+  });
 }
 
 void TLh5Compressor::WriteSmallLengths(int count, int width, int skip) {
