@@ -102,6 +102,7 @@ std::vector<std::pair<std::string, Bytes>> PeerInputs() {
       {"executable", test::ReadFileBytes("/proc/self/exe", 120000)},
       {"short", {'a', 'b', 'c', 'a', 'b', 'c', 'a', 'b', 'c'}},
       {"repeats", Bytes(20000, 0)},
+      {"zero runs of 19 and 20 lengths", test::ZeroRunBytes(5000, 12)},
   };
 }
 

@@ -187,6 +187,7 @@ TEST(Lh5, RoundTrips) {
       {"text over several blocks", test::TextBytes(200000, 2)},
       {"this executable", test::ReadFileBytes("/proc/self/exe", 300000)},
       {"one repeated byte", Bytes(70000, 0x55)},
+      {"zero runs of 19 and 20 lengths", test::ZeroRunBytes(30000, 6)},
   };
   // The text slides after the first 7936 bytes and then every 8192.
   for (std::size_t slide : {7936u, 7936u + 8192u, 7936u + 2 * 8192u}) {

@@ -49,6 +49,16 @@ inline ByteVector RandomBytes(std::size_t n, uint32_t seed) {
   return out;
 }
 
+// Random bytes from {0x00, 0x14, 0x29, 0x2C}: the literal code lengths then hold runs of 19, 20
+// and 2 zero lengths, the runs that need each form of the zero-run code.
+inline ByteVector ZeroRunBytes(std::size_t n, uint32_t seed) {
+  static constexpr uint8_t kLetters[] = {0x00, 0x14, 0x29, 0x2C};
+  std::mt19937 random(seed);
+  ByteVector out(n);
+  for (uint8_t& b : out) b = kLetters[random() % std::size(kLetters)];
+  return out;
+}
+
 // Words drawn at random from a small vocabulary: many matches of varied lengths and offsets.
 inline ByteVector TextBytes(std::size_t n, uint32_t seed) {
   static const char* const kWords[] = {"the ",     "window ", "slides ", "over ",  "a ",
