@@ -57,6 +57,7 @@ class TLh5Compressor {
   template <class Emit>
   void WalkSymbolLengths(Emit emit) const;
   void WriteSmallLengths(int count, int width, int skip);
+  void SendSmallCode(int count, uint16_t* counts, int width, int skip);
   void WriteSymbolLengths();
   void PutLengthSymbol(int y) { Lh5PutCode(S.SmallLengths[y], C.SmallCodes[y]); }
   void PutSymbol(int s) { Lh5PutCode(S.SymbolLengths[s], C.SymbolCodes[s]); }
@@ -189,6 +190,19 @@ void TLh5Compressor::PutOffset(unsigned o) {
   if (k > 1) Lh5PutBits(k - 1, o);
 }
 
+// Builds the code-length or offset code for counts and sends it: its lengths in the small form,
+// or the single-symbol form when fewer than two symbols occur.
+void TLh5Compressor::SendSmallCode(int count, uint16_t* counts, int width, int skip) {
+  const int root =
+      Huffman.BuildHuffmanCode(count, counts, S.SmallLengths.data(), C.SmallCodes.data());
+  if (root >= count) {
+    WriteSmallLengths(count, width, skip);
+  } else {
+    Lh5PutBits(width, 0);
+    Lh5PutBits(width, static_cast<unsigned>(root));
+  }
+}
+
 void TLh5Compressor::SendBlock() {
   const int root = Huffman.BuildHuffmanCode(kSymbolCount, C.SymbolFreq.data(),
                                             S.SymbolLengths.data(), C.SymbolCodes.data());
@@ -196,14 +210,8 @@ void TLh5Compressor::SendBlock() {
   Lh5PutBits(kBlockSizeBits, size);
   if (root >= kSymbolCount) {
     CountLengthCodeFreq();
-    const int r = Huffman.BuildHuffmanCode(kLengthCodeCount, LengthCodeFreq.data(),
-                                           S.SmallLengths.data(), C.SmallCodes.data());
-    if (r >= kLengthCodeCount) {
-      WriteSmallLengths(kLengthCodeCount, kLengthCodeCountBits, kLengthCodeSkipIndex);
-    } else {
-      Lh5PutBits(kLengthCodeCountBits, 0);
-      Lh5PutBits(kLengthCodeCountBits, static_cast<unsigned>(r));
-    }
+    SendSmallCode(kLengthCodeCount, LengthCodeFreq.data(), kLengthCodeCountBits,
+                  kLengthCodeSkipIndex);
     WriteSymbolLengths();
   } else {
     Lh5PutBits(kLengthCodeCountBits, 0);
@@ -211,14 +219,7 @@ void TLh5Compressor::SendBlock() {
     Lh5PutBits(kSymbolCountBits, 0);
     Lh5PutBits(kSymbolCountBits, static_cast<unsigned>(root));
   }
-  const int r = Huffman.BuildHuffmanCode(kOffsetSymbolCount, OffsetFreq.data(),
-                                         S.SmallLengths.data(), C.SmallCodes.data());
-  if (r >= kOffsetSymbolCount) {
-    WriteSmallLengths(kOffsetSymbolCount, kOffsetCountBits, kNoSkip);
-  } else {
-    Lh5PutBits(kOffsetCountBits, 0);
-    Lh5PutBits(kOffsetCountBits, static_cast<unsigned>(r));
-  }
+  SendSmallCode(kOffsetSymbolCount, OffsetFreq.data(), kOffsetCountBits, kNoSkip);
 
   const uint8_t* item = C.PendingItems.data();
   unsigned flags = 0;
