@@ -21,10 +21,10 @@ constexpr int kSlideBytes = kTextEnd - kWindowSize;  // moved down at each slide
 constexpr int kRootBase = kWindowSize;               // root(b) = 8192 + b; leaves are 8192..16383
 constexpr int kRootCount = 256;
 constexpr int kLastInnerNode = kWindowSize - 1;
-constexpr int kSlotBase = 2 * kWindowSize;
-constexpr int kSlotStride = 16;
-constexpr int kChainEnd =
-    kSlotBase + kSlotStride * (kRootCount - 1) + kRootBase + kRootCount - 1;  // 28911
+constexpr int kLeafEnd = 2 * kWindowSize;
+constexpr int kSlotTag = kLeafEnd;  // a Prev of kSlotTag + h: the entry is first in chain h
+constexpr uint32_t kSlotMultiplier = 0x9E3779B1u;
+static_assert(kSlotTag + (1 << kTrieSlotBits) - 1 <= 0xFFFF, "a chain slot must fit in a Prev");
 constexpr uint16_t kPendingFlag = 0x8000;
 constexpr uint16_t kPositionBits = 0x7FFF;
 constexpr uint16_t kLeafBit = 0x2000;  // turns a slid-down position back into leaf-number form
@@ -41,7 +41,7 @@ constexpr int kLengthCodeFreqSize = 2 * kLengthCodeCount;
 class TLh5Compressor {
  public:
   TLh5Compressor(TCodecRun& run, TLh5Storage& storage)
-      : Run(run), S(storage), C(*storage.Compress), Huffman(storage) {}
+      : Run(run), S(storage), C(*storage.Compress), T(C.Trie.data()), Huffman(storage) {}
 
   void Compress();
 
@@ -65,7 +65,10 @@ class TLh5Compressor {
   void QueueItem(int s, unsigned o);
 
   // Match finder.
-  static int TrieSlot(int q, int b) { return q + kSlotStride * b + kSlotBase; }
+  static int TrieSlot(int q, int b);
+  void SetNext(int link, int to);
+  void TrieUnlink(int e);
+  void TrieTakePlace(int old, int e);
   void TrieInit();
   int TrieFindChild(int q, int b);
   void TrieAddChild(int q, int b, int r);
@@ -77,6 +80,7 @@ class TLh5Compressor {
   TCodecRun& Run;
   TLh5Storage& S;
   TLh5CompressArrays& C;
+  TTrieEntry* const T;  // C.Trie
 
   std::array<uint16_t, kOffsetFreqSize> OffsetFreq{};
   std::array<uint16_t, kLengthCodeFreqSize> LengthCodeFreq{};
@@ -261,49 +265,76 @@ void TLh5Compressor::QueueItem(int s, unsigned o) {
 
 // ---- Match finder.
 
-void TLh5Compressor::TrieInit() {
-  for (int r = kRootBase; r < kRootBase + kRootCount; ++r) {
-    C.TrieLevel[r] = 1;
-    C.TriePosition[r] = 0;
+// The children of a node hang in hash chains keyed by the node and the next byte. Any spread of
+// the keys serves, as a node has at most one child per byte and the walk checks the parent.
+int TLh5Compressor::TrieSlot(int q, int b) {
+  const uint32_t key = static_cast<uint32_t>(q) << 8 | static_cast<uint32_t>(b);
+  return static_cast<int>((key * kSlotMultiplier) >> (32 - kTrieSlotBits));
+}
+
+// Points link (an entry's Next, or a chain slot given as kSlotTag + h) at to.
+void TLh5Compressor::SetNext(int link, int to) {
+  if (link >= kSlotTag) {
+    C.TrieHead[link - kSlotTag] = static_cast<uint16_t>(to);
+  } else {
+    T[link].Next = static_cast<uint16_t>(to);
   }
-  std::fill(C.TrieParent.begin() + kRootBase, C.TrieParent.begin() + 2 * kWindowSize, uint16_t{0});
+}
+
+void TLh5Compressor::TrieUnlink(int e) {
+  SetNext(T[e].Prev, T[e].Next);
+  T[T[e].Next].Prev = T[e].Prev;
+}
+
+// e takes old's place under old's parent, and in its chain: same parent and byte, so the same
+// key.
+void TLh5Compressor::TrieTakePlace(int old, int e) {
+  T[T[old].Parent].ChildXor ^= static_cast<uint16_t>(old ^ e);
+  const int prev = T[old].Prev;
+  const int next = T[old].Next;
+  T[e].Prev = static_cast<uint16_t>(prev);
+  SetNext(prev, e);
+  T[e].Next = static_cast<uint16_t>(next);
+  T[next].Prev = static_cast<uint16_t>(e);
+}
+
+void TLh5Compressor::TrieInit() {
+  std::fill(C.Trie.begin(), C.Trie.end(), TTrieEntry{});
+  for (int r = kRootBase; r < kRootBase + kRootCount; ++r) T[r].Level = 1;
   TrieFreeHead = 1;
-  for (int i = 1; i < kLastInnerNode; ++i) C.TrieNext[i] = static_cast<uint16_t>(i + 1);
-  C.TrieNext[kLastInnerNode] = 0;
-  std::fill(C.TrieNext.begin() + kSlotBase, C.TrieNext.begin() + kChainEnd + 1, uint16_t{0});
+  for (int i = 1; i < kLastInnerNode; ++i) T[i].Next = static_cast<uint16_t>(i + 1);
+  T[kLastInnerNode].Next = 0;
+  C.TrieHead.fill(0);
 }
 
 int TLh5Compressor::TrieFindChild(int q, int b) {
-  C.TrieParent[0] = static_cast<uint16_t>(q);  // stops the walk at the chain's end
-  int r = C.TrieNext[TrieSlot(q, b)];
-  while (C.TrieParent[r] != q) r = C.TrieNext[r];
+  T[0].Parent = static_cast<uint16_t>(q);  // stops the walk at the chain's end
+  int r = C.TrieHead[TrieSlot(q, b)];
+  while (T[r].Parent != q) r = T[r].Next;
   return r;
 }
 
 void TLh5Compressor::TrieAddChild(int q, int b, int r) {
   const int h = TrieSlot(q, b);
-  const int t = C.TrieNext[h];
-  C.TrieNext[h] = static_cast<uint16_t>(r);
-  C.TrieNext[r] = static_cast<uint16_t>(t);
-  C.TriePrev[t] = static_cast<uint16_t>(r);
-  C.TriePrev[r] = static_cast<uint16_t>(h);
-  C.TrieParent[r] = static_cast<uint16_t>(q);
-  ++C.TrieChildCount[q];
+  const int t = C.TrieHead[h];
+  C.TrieHead[h] = static_cast<uint16_t>(r);
+  T[r].Next = static_cast<uint16_t>(t);
+  T[t].Prev = static_cast<uint16_t>(r);
+  T[r].Prev = static_cast<uint16_t>(kSlotTag + h);
+  T[r].Parent = static_cast<uint16_t>(q);
+  ++T[q].ChildCount;
+  T[q].ChildXor ^= static_cast<uint16_t>(r);
 }
 
 void TLh5Compressor::TrieSplit(int old) {
   const int added = TrieFreeHead;
-  TrieFreeHead = C.TrieNext[added];
-  C.TrieChildCount[added] = 0;
-  int t = C.TriePrev[old];
-  C.TriePrev[added] = static_cast<uint16_t>(t);
-  C.TrieNext[t] = static_cast<uint16_t>(added);
-  t = C.TrieNext[old];
-  C.TrieNext[added] = static_cast<uint16_t>(t);
-  C.TriePrev[t] = static_cast<uint16_t>(added);
-  C.TrieParent[added] = C.TrieParent[old];
-  C.TrieLevel[added] = static_cast<uint8_t>(Lh5MatchLength);
-  C.TriePosition[added] = static_cast<uint16_t>(Lh5Position);
+  TrieFreeHead = T[added].Next;
+  T[added].ChildCount = 0;
+  T[added].ChildXor = 0;
+  TrieTakePlace(old, added);
+  T[added].Parent = T[old].Parent;
+  T[added].Level = static_cast<uint8_t>(Lh5MatchLength);
+  T[added].Position = static_cast<uint16_t>(Lh5Position);
   TrieAddChild(added, S.Lh5Window[Lh5MatchPosition + Lh5MatchLength], old);
   TrieAddChild(added, S.Lh5Window[Lh5Position + Lh5MatchLength], Lh5Position);
 }
@@ -318,18 +349,18 @@ void TLh5Compressor::TrieInsert() {
     // source: start from that leaf and climb instead of descending from the root.
     --Lh5MatchLength;
     r = (Lh5MatchPosition + 1) | kRootBase;
-    while (C.TrieParent[r] == 0) r = C.TrieNext[r];  // a replaced leaf leads to its successor
-    q = C.TrieParent[r];
-    while (C.TrieLevel[q] >= Lh5MatchLength) {
+    while (T[r].Parent == 0) r = T[r].Next;  // a replaced leaf leads to its successor
+    q = T[r].Parent;
+    while (T[q].Level >= Lh5MatchLength) {
       r = q;
-      q = C.TrieParent[q];
+      q = T[q].Parent;
     }
     int t = q;
-    while ((C.TriePosition[t] & kPendingFlag) != 0) {
-      C.TriePosition[t] = static_cast<uint16_t>(p);
-      t = C.TrieParent[t];
+    while ((T[t].Position & kPendingFlag) != 0) {
+      T[t].Position = static_cast<uint16_t>(p);
+      t = T[t].Parent;
     }
-    if (t < kRootBase) C.TriePosition[t] = static_cast<uint16_t>(p | kPendingFlag);
+    if (t < kRootBase) T[t].Position = static_cast<uint16_t>(p | kPendingFlag);
   } else {
     q = kRootBase + text[p];
     const int b = text[p + 1];
@@ -346,8 +377,8 @@ void TLh5Compressor::TrieInsert() {
     if (r >= kRootBase) {
       Lh5MatchPosition = r;
     } else {
-      limit = C.TrieLevel[r];
-      Lh5MatchPosition = C.TriePosition[r] & kPositionBits;
+      limit = T[r].Level;
+      Lh5MatchPosition = T[r].Position & kPositionBits;
     }
     if (Lh5MatchPosition >= p) Lh5MatchPosition -= kWindowSize;
     Lh5MatchLength = CommonLength(text + p, text + Lh5MatchPosition, Lh5MatchLength, limit);
@@ -356,7 +387,7 @@ void TLh5Compressor::TrieInsert() {
       return;
     }
     if (Lh5MatchLength == kMaxMatch) break;
-    C.TriePosition[r] = static_cast<uint16_t>(p);
+    T[r].Position = static_cast<uint16_t>(p);
     q = r;
     const int b = text[p + Lh5MatchLength];
     r = TrieFindChild(q, b);
@@ -367,55 +398,43 @@ void TLh5Compressor::TrieInsert() {
     ++Lh5MatchLength;
   }
   // The leaf r matches all 256 bytes: p takes its place.
-  int t = C.TriePrev[r];
-  C.TriePrev[p] = static_cast<uint16_t>(t);
-  C.TrieNext[t] = static_cast<uint16_t>(p);
-  t = C.TrieNext[r];
-  C.TrieNext[p] = static_cast<uint16_t>(t);
-  C.TriePrev[t] = static_cast<uint16_t>(p);
-  C.TrieParent[p] = static_cast<uint16_t>(q);
-  C.TrieParent[r] = 0;
-  C.TrieNext[r] = static_cast<uint16_t>(p);
+  TrieTakePlace(r, p);
+  T[p].Parent = static_cast<uint16_t>(q);
+  T[r].Parent = 0;
+  T[r].Next = static_cast<uint16_t>(p);
 }
 
 void TLh5Compressor::TrieRemove() {
   const int p = Lh5Position;
-  if (C.TrieParent[p] == 0) return;
-  C.TrieNext[C.TriePrev[p]] = C.TrieNext[p];
-  C.TriePrev[C.TrieNext[p]] = C.TriePrev[p];
-  const int r = C.TrieParent[p];
-  C.TrieParent[p] = 0;
-  --C.TrieChildCount[r];
-  if (r >= kRootBase || C.TrieChildCount[r] > 1) return;
+  if (T[p].Parent == 0) return;
+  TrieUnlink(p);
+  const int r = T[p].Parent;
+  T[p].Parent = 0;
+  --T[r].ChildCount;
+  T[r].ChildXor ^= static_cast<uint16_t>(p);
+  if (r >= kRootBase || T[r].ChildCount > 1) return;
 
   // r is left with one child and goes; its position passes up first.
   const auto unslid = [p](int position) {
     return position >= p ? position - kWindowSize : position;
   };
-  int t = unslid(C.TriePosition[r] & kPositionBits);
-  int s = t;
-  int q = C.TrieParent[r];
-  while ((C.TriePosition[q] & kPendingFlag) != 0) {
-    s = std::max(s, unslid(C.TriePosition[q] & kPositionBits));
-    C.TriePosition[q] = static_cast<uint16_t>(s | kLeafBit);
-    q = C.TrieParent[q];
+  int s = unslid(T[r].Position & kPositionBits);
+  int q = T[r].Parent;
+  while ((T[q].Position & kPendingFlag) != 0) {
+    s = std::max(s, unslid(T[q].Position & kPositionBits));
+    T[q].Position = static_cast<uint16_t>(s | kLeafBit);
+    q = T[q].Parent;
   }
   if (q < kRootBase) {
-    s = std::max(s, unslid(C.TriePosition[q]));
-    C.TriePosition[q] = static_cast<uint16_t>(s | kLeafBit | kPendingFlag);
+    s = std::max(s, unslid(T[q].Position));
+    T[q].Position = static_cast<uint16_t>(s | kLeafBit | kPendingFlag);
   }
-  s = TrieFindChild(r, S.Lh5Window[t + C.TrieLevel[r]]);
-  C.TrieNext[C.TriePrev[s]] = C.TrieNext[s];
-  C.TriePrev[C.TrieNext[s]] = C.TriePrev[s];
-  t = C.TriePrev[r];
-  C.TrieNext[t] = static_cast<uint16_t>(s);
-  C.TriePrev[s] = static_cast<uint16_t>(t);
-  t = C.TrieNext[r];
-  C.TriePrev[t] = static_cast<uint16_t>(s);
-  C.TrieNext[s] = static_cast<uint16_t>(t);
-  C.TrieParent[s] = C.TrieParent[r];
-  C.TrieParent[r] = 0;
-  C.TrieNext[r] = static_cast<uint16_t>(TrieFreeHead);
+  s = T[r].ChildXor;
+  TrieUnlink(s);
+  TrieTakePlace(r, s);
+  T[s].Parent = T[r].Parent;
+  T[r].Parent = 0;
+  T[r].Next = static_cast<uint16_t>(TrieFreeHead);
   TrieFreeHead = r;
 }
 

@@ -50,21 +50,31 @@ inline constexpr uint16_t kUnfilledEntry = 0xFFFF;
 inline constexpr std::size_t kTextSize = 16641;  // window when expanding, text buffer compressing
 inline constexpr std::size_t kTreeNodeCount = 2 * kSymbolCount;
 inline constexpr std::size_t kSmallLengthRoom = 129;  // any announced count plus skipped zeros
-inline constexpr std::size_t kTrieNodeArraySize = 8449;
-inline constexpr std::size_t kTrieLeafArraySize = 16385;
-inline constexpr std::size_t kTrieChainArraySize = 28913;
+inline constexpr std::size_t kTrieEntryCount = 16385;
+inline constexpr int kTrieSlotBits = 15;
 inline constexpr std::size_t kPendingSize = 16385;
 
 using TSymbolTable = std::array<uint16_t, (1u << kSymbolTableBits) + 1>;
 
+// One entry of the match finder's trie, for an inner node (1..8191), a root (8192..8447) or a
+// leaf (8192..16383). Roots and leaves share numbers: a root uses only Level, ChildCount,
+// ChildXor and Position, a leaf only Parent, Prev and Next. The fields a step reads lie in one
+// cache line.
+struct alignas(16) TTrieEntry {
+  uint16_t Parent;    // 0: not in the trie
+  uint16_t Next;      // next entry of the hash chain; also the free list, and a replaced leaf's
+                      // successor
+  uint16_t Prev;      // previous entry of the hash chain, or the chain's slot
+  uint16_t Position;  // a recent window position under an inner node
+  uint16_t ChildXor;  // the children's numbers XORed: names the last child left
+  uint8_t Level;      // string depth of an inner node or root
+  uint8_t ChildCount;
+};
+
 // The match finder's trie and the block coder's queue and codes.
 struct TLh5CompressArrays {
-  std::array<uint8_t, kTrieNodeArraySize> TrieLevel;
-  std::array<uint8_t, kTrieNodeArraySize> TrieChildCount;
-  std::array<uint16_t, kTrieNodeArraySize> TriePosition;
-  std::array<uint16_t, kTrieLeafArraySize> TrieParent;
-  std::array<uint16_t, kTrieLeafArraySize> TriePrev;
-  std::array<uint16_t, kTrieChainArraySize> TrieNext;
+  std::array<TTrieEntry, kTrieEntryCount> Trie;
+  std::array<uint16_t, 1u << kTrieSlotBits> TrieHead;  // first entry of each hash chain
   std::array<uint8_t, kPendingSize> PendingItems;
   std::array<uint16_t, kTreeNodeCount> SymbolFreq;
   std::array<uint16_t, kSymbolCount + 1> SymbolCodes;
