@@ -86,6 +86,10 @@ class TLh5Compressor {
   std::array<uint16_t, kLengthCodeFreqSize> LengthCodeFreq{};
   TLh5Huffman Huffman;
 
+  // Bit writer: the low OutBitCount bits of OutBits wait for the rest of their byte.
+  uint32_t OutBits = 0;
+  int OutBitCount = 0;
+
   int Lh5Position = 0;
   int Lh5MatchPosition = 0;
   int Lh5MatchLength = 0;
@@ -99,21 +103,12 @@ class TLh5Compressor {
 // ---- Bit writer: bytes fill from bit 7 down; a byte goes out the moment it is full.
 
 void TLh5Compressor::Lh5PutCode(int n, unsigned x) {
-  uint8_t& outByte = S.Lh5InByte;
-  uint8_t& freeBits = S.Lh5InByteBits;
-  if (n >= freeBits) {
-    do {
-      const int f = freeBits;
-      n -= f;
-      outByte = static_cast<uint8_t>(outByte + (x >> (16 - f)));
-      x = (x << f) & 0xFFFF;
-      Run.PutSinkByte(outByte);
-      outByte = 0;
-      freeBits = 8;
-    } while (n >= 8);
+  OutBits = OutBits << n | x >> (16 - n);
+  OutBitCount += n;
+  while (OutBitCount >= 8) {
+    OutBitCount -= 8;
+    Run.PutSinkByte(static_cast<uint8_t>(OutBits >> OutBitCount));
   }
-  outByte = static_cast<uint8_t>(outByte + (x >> (16 - freeBits)));
-  freeBits = static_cast<uint8_t>(freeBits - n);
 }
 
 // ---- Block writing.

@@ -18,7 +18,6 @@ TLh5StorageHold AcquireLh5Storage(bool compress) {
   TLh5StorageHold storage(new TLh5Storage());
   if (compress) {
     storage->Compress = std::make_unique<TLh5CompressArrays>();
-    storage->Lh5InByteBits = 8;  // the writer starts with a whole free byte
   } else {
     storage->SymbolTable = std::make_unique<TSymbolTable>();
   }

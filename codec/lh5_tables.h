@@ -91,8 +91,7 @@ struct TLh5Storage {
   std::array<uint8_t, kSmallLengthRoom> SmallLengths;
   std::unique_ptr<TSymbolTable> SymbolTable;     // expansion only
   std::unique_ptr<TLh5CompressArrays> Compress;  // compression only
-  // The bit reader; the bit writer keeps its byte and free bit count in Lh5InByte and
-  // Lh5InByteBits.
+  // The bit reader.
   uint16_t Lh5InBits = 0;
   uint8_t Lh5InByte = 0;
   uint8_t Lh5InByteBits = 0;
