@@ -2,6 +2,8 @@
 // to the adaptive model, and match offsets in their fixed prefix code plus six raw bits.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/engine.h"
@@ -27,6 +29,25 @@ class TLzhBitReader {
     InBits <<= n;
     InBitCount -= n;
     return result;
+  }
+
+  // Follows child[m + next bit] from m until a leaf (an entry of kLeafBase or more), as
+  // ReadBit would one bit at a time; the bits on hand are walked in registers between refills.
+  template <std::size_t N>
+  unsigned WalkToLeaf(const std::array<uint16_t, N>& child, unsigned m) {
+    while (m < kLeafBase) {
+      if (InBitCount <= kDueCount) Refill();
+      uint64_t bits = InBits;
+      unsigned count = InBitCount;
+      do {
+        m = child[m + static_cast<unsigned>(bits >> (kBufferBits - 1))];
+        bits <<= 1;
+        --count;
+      } while (m < kLeafBase && count > kDueCount);
+      InBits = bits;
+      InBitCount = count;
+    }
+    return m;
   }
 
  private:
@@ -95,9 +116,7 @@ class TLzhBitWriter {
 
 // Walks down from the root one bit per level, then counts the symbol.
 inline unsigned ReadLzhSymbol(TLzhModel& model, TLzhBitReader& bits) {
-  unsigned m = model.NodeChild[kRoot];
-  while (m < kLeafBase) m = model.NodeChild[m + bits.ReadBit()];
-  const unsigned s = m - kLeafBase;
+  const unsigned s = bits.WalkToLeaf(model.NodeChild, model.NodeChild[kRoot]) - kLeafBase;
   model.UpdateLzhModel(s);
   return s;
 }
