@@ -76,41 +76,34 @@ class TLzhBitReader {
   unsigned InBitCount = 0;
 };
 
-// Gives bytes to the run's sink; the top OutBitCount bits of OutBits are pending.
+// Gives bytes to the run's sink, each as soon as its last bit is written.
 class TLzhBitWriter {
  public:
   explicit TLzhBitWriter(TCodecRun& run) : Run(run) {}
 
   // Appends the top n bits (1..16) of v; the other bits of v are zero.
-  void WriteBitField(unsigned n, uint16_t v) {
-    const unsigned w = OutBitCount;
-    OutBits = static_cast<uint16_t>(OutBits | (v >> w));
-    const unsigned t = w + n;
-    if (t < 8) {
-      OutBitCount = t;
-      return;
-    }
-    Run.PutSinkByte(static_cast<uint8_t>(OutBits >> 8));
-    if (t < 16) {
-      OutBits = static_cast<uint16_t>(OutBits << 8);
-      OutBitCount = t - 8;
-    } else {
-      Run.PutSinkByte(static_cast<uint8_t>(OutBits));
-      OutBitCount = t - 16;
-      OutBits = static_cast<uint16_t>(v << (16 - w));  // the bits of v that did not fit
+  void WriteBitField(unsigned n, uint16_t v) { WriteBits(n, v >> (16 - n)); }
+
+  // Appends the n bits (1..32) of v, the lowest last; v has no bits above them.
+  void WriteBits(unsigned n, uint32_t v) {
+    OutBits = (OutBits << n) | v;
+    OutBitCount += n;
+    while (OutBitCount >= 8) {
+      OutBitCount -= 8;
+      Run.PutSinkByte(static_cast<uint8_t>(OutBits >> OutBitCount));
     }
   }
 
   // Writes the last partial byte, its low bits zero.
   void FlushBits() {
-    if (OutBitCount > 0) Run.PutSinkByte(static_cast<uint8_t>(OutBits >> 8));
+    if (OutBitCount > 0) Run.PutSinkByte(static_cast<uint8_t>(OutBits << (8 - OutBitCount)));
     OutBits = 0;
     OutBitCount = 0;
   }
 
  private:
   TCodecRun& Run;
-  uint16_t OutBits = 0;
+  uint64_t OutBits = 0;  // the low OutBitCount bits are pending, fewer than 8 between writes
   unsigned OutBitCount = 0;
 };
 
@@ -136,24 +129,18 @@ inline void WriteLzhSymbol(TLzhModel& model, TLzhBitWriter& bits, unsigned s) {
   unsigned len = 0;
   unsigned p = model.NodeParent[kLeafBase + s];
   do {
-    code = (code >> 1) | (static_cast<uint32_t>(p & 1) << 31);
+    code |= (p & 1u) << len;  // collected from the leaf up, so the bit next to the root is last
     ++len;
     p = model.NodeParent[p];
   } while (p != kRoot);
-  // The bit next to the root is now the top bit; a code longer than 16 bits goes in two pieces.
-  if (len <= 16) {
-    bits.WriteBitField(len, static_cast<uint16_t>(code >> 16));
-  } else {
-    bits.WriteBitField(16, static_cast<uint16_t>(code >> 16));
-    bits.WriteBitField(len - 16, static_cast<uint16_t>(code));
-  }
+  bits.WriteBits(len, code);
   model.UpdateLzhModel(s);
 }
 
 inline void WriteMatchOffset(TLzhBitWriter& bits, unsigned o) {
   const TOffsetCode upper = OffsetCodeTable[o >> kOffsetLowBits];
-  bits.WriteBitField(upper.Length, static_cast<uint16_t>(upper.Code << 8));
-  bits.WriteBitField(kOffsetLowBits, static_cast<uint16_t>((o & kOffsetLowMask) << 10));
+  const unsigned code = upper.Code >> (8 - upper.Length);
+  bits.WriteBits(upper.Length + kOffsetLowBits, (code << kOffsetLowBits) | (o & kOffsetLowMask));
 }
 
 }  // namespace vo::lzh
