@@ -46,31 +46,4 @@ inline int CommonLengthPadded(const uint8_t* a, const uint8_t* b, int from, int 
   }
 }
 
-// Where two strings part and which way: the first index at which they differ (or limit), and
-// whether a's byte there is the greater.
-struct TStringOrder {
-  int Length;
-  bool Greater;
-};
-
-// As CommonLengthPadded, and tells the order too, taken from the same words.
-inline TStringOrder CompareStringsPadded(const uint8_t* a, const uint8_t* b, int from, int limit) {
-  if constexpr (std::endian::native != std::endian::little) {
-    const int i = CommonLength(a, b, from, limit);
-    return {i, i < limit && a[i] > b[i]};
-  } else {
-    for (int i = from; i < limit; i += 8) {
-      uint64_t x;
-      uint64_t y;
-      std::memcpy(&x, a + i, sizeof x);
-      std::memcpy(&y, b + i, sizeof y);
-      if (x != y) {
-        const int bit = std::countr_zero(x ^ y) & ~7;  // the lowest bit of the first such byte
-        return {std::min(i + bit / 8, limit), ((x >> bit) & 0xFF) > ((y >> bit) & 0xFF)};
-      }
-    }
-    return {limit, false};
-  }
-}
-
 }  // namespace vo

@@ -123,7 +123,9 @@ inline unsigned ReadMatchOffset(TLzhBitReader& bits) {
   return (static_cast<unsigned>(row.Upper) << kOffsetLowBits) + low;
 }
 
-// Writes the path from the root to the leaf of s, then counts the symbol.
+// Writes the path from the root to the leaf of s, then counts the symbol. A code stays well
+// under 32 bits: in a tree kept in weight order, each level up at least adds the weights of
+// the level below, and a path of 32 levels would need a root weight far past the rebuild.
 inline void WriteLzhSymbol(TLzhModel& model, TLzhBitWriter& bits, unsigned s) {
   uint32_t code = 0;
   unsigned len = 0;

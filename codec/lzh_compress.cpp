@@ -125,7 +125,7 @@ void TLzhCompressor::TreeInsert(unsigned r) {
   uint16_t* link = &RootTree[slot - kFirstRootSlot];
   unsigned parent = slot;
   unsigned i = 1;                   // bytes known to agree: one tree holds one first byte
-  unsigned length = kMinMatch - 1;  // the best match so far, of which shorter ones are none
+  unsigned length = kMinMatch - 1;  // the best match so far; shorter than kMinMatch is none
   unsigned offset = 0;
   bool left = false;
   while (*link != kTreeNil) {
@@ -207,8 +207,8 @@ void TLzhCompressor::MeasurePrefix(unsigned y, unsigned a, unsigned j) {
     Tree[y].TreePrefix = 1;
     return;
   }
-  Tree[y].TreePrefix = static_cast<uint8_t>(CommonLengthPadded(
-      &LzhWindow[a], &LzhWindow[y], static_cast<int>(j), kMaxMatch));
+  Tree[y].TreePrefix = static_cast<uint8_t>(
+      CommonLengthPadded(&LzhWindow[a], &LzhWindow[y], static_cast<int>(j), kMaxMatch));
 }
 
 void TLzhCompressor::Compress() {
