@@ -2,6 +2,8 @@
 // to the adaptive model, and match offsets in their fixed prefix code plus six raw bits.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/engine.h"
@@ -27,6 +29,25 @@ class TLzhBitReader {
     InBits <<= n;
     InBitCount -= n;
     return result;
+  }
+
+  // Follows child[m + next bit] from m until a leaf (an entry of kLeafBase or more), as
+  // ReadBit would one bit at a time; the bits on hand are walked in registers between refills.
+  template <std::size_t N>
+  unsigned WalkToLeaf(const std::array<uint16_t, N>& child, unsigned m) {
+    while (m < kLeafBase) {
+      if (InBitCount <= kDueCount) Refill();
+      uint64_t bits = InBits;
+      unsigned count = InBitCount;
+      do {
+        m = child[m + static_cast<unsigned>(bits >> (kBufferBits - 1))];
+        bits <<= 1;
+        --count;
+      } while (m < kLeafBase && count > kDueCount);
+      InBits = bits;
+      InBitCount = count;
+    }
+    return m;
   }
 
  private:
@@ -55,49 +76,40 @@ class TLzhBitReader {
   unsigned InBitCount = 0;
 };
 
-// Gives bytes to the run's sink; the top OutBitCount bits of OutBits are pending.
+// Gives bytes to the run's sink, each as soon as its last bit is written.
 class TLzhBitWriter {
  public:
   explicit TLzhBitWriter(TCodecRun& run) : Run(run) {}
 
   // Appends the top n bits (1..16) of v; the other bits of v are zero.
-  void WriteBitField(unsigned n, uint16_t v) {
-    const unsigned w = OutBitCount;
-    OutBits = static_cast<uint16_t>(OutBits | (v >> w));
-    const unsigned t = w + n;
-    if (t < 8) {
-      OutBitCount = t;
-      return;
-    }
-    Run.PutSinkByte(static_cast<uint8_t>(OutBits >> 8));
-    if (t < 16) {
-      OutBits = static_cast<uint16_t>(OutBits << 8);
-      OutBitCount = t - 8;
-    } else {
-      Run.PutSinkByte(static_cast<uint8_t>(OutBits));
-      OutBitCount = t - 16;
-      OutBits = static_cast<uint16_t>(v << (16 - w));  // the bits of v that did not fit
+  void WriteBitField(unsigned n, uint16_t v) { WriteBits(n, v >> (16 - n)); }
+
+  // Appends the n bits (1..32) of v, the lowest last; v has no bits above them.
+  void WriteBits(unsigned n, uint32_t v) {
+    OutBits = (OutBits << n) | v;
+    OutBitCount += n;
+    while (OutBitCount >= 8) {
+      OutBitCount -= 8;
+      Run.PutSinkByte(static_cast<uint8_t>(OutBits >> OutBitCount));
     }
   }
 
   // Writes the last partial byte, its low bits zero.
   void FlushBits() {
-    if (OutBitCount > 0) Run.PutSinkByte(static_cast<uint8_t>(OutBits >> 8));
+    if (OutBitCount > 0) Run.PutSinkByte(static_cast<uint8_t>(OutBits << (8 - OutBitCount)));
     OutBits = 0;
     OutBitCount = 0;
   }
 
  private:
   TCodecRun& Run;
-  uint16_t OutBits = 0;
+  uint64_t OutBits = 0;  // the low OutBitCount bits are pending, fewer than 8 between writes
   unsigned OutBitCount = 0;
 };
 
 // Walks down from the root one bit per level, then counts the symbol.
 inline unsigned ReadLzhSymbol(TLzhModel& model, TLzhBitReader& bits) {
-  unsigned m = model.NodeChild[kRoot];
-  while (m < kLeafBase) m = model.NodeChild[m + bits.ReadBit()];
-  const unsigned s = m - kLeafBase;
+  const unsigned s = bits.WalkToLeaf(model.NodeChild, model.NodeChild[kRoot]) - kLeafBase;
   model.UpdateLzhModel(s);
   return s;
 }
@@ -111,30 +123,26 @@ inline unsigned ReadMatchOffset(TLzhBitReader& bits) {
   return (static_cast<unsigned>(row.Upper) << kOffsetLowBits) + low;
 }
 
-// Writes the path from the root to the leaf of s, then counts the symbol.
+// Writes the path from the root to the leaf of s, then counts the symbol. A code stays well
+// under 32 bits: in a tree kept in weight order, each level up at least adds the weights of
+// the level below, and a path of 32 levels would need a root weight far past the rebuild.
 inline void WriteLzhSymbol(TLzhModel& model, TLzhBitWriter& bits, unsigned s) {
   uint32_t code = 0;
   unsigned len = 0;
   unsigned p = model.NodeParent[kLeafBase + s];
   do {
-    code = (code >> 1) | (static_cast<uint32_t>(p & 1) << 31);
+    code |= (p & 1u) << len;  // collected from the leaf up, so the bit next to the root is last
     ++len;
     p = model.NodeParent[p];
   } while (p != kRoot);
-  // The bit next to the root is now the top bit; a code longer than 16 bits goes in two pieces.
-  if (len <= 16) {
-    bits.WriteBitField(len, static_cast<uint16_t>(code >> 16));
-  } else {
-    bits.WriteBitField(16, static_cast<uint16_t>(code >> 16));
-    bits.WriteBitField(len - 16, static_cast<uint16_t>(code));
-  }
+  bits.WriteBits(len, code);
   model.UpdateLzhModel(s);
 }
 
 inline void WriteMatchOffset(TLzhBitWriter& bits, unsigned o) {
   const TOffsetCode upper = OffsetCodeTable[o >> kOffsetLowBits];
-  bits.WriteBitField(upper.Length, static_cast<uint16_t>(upper.Code << 8));
-  bits.WriteBitField(kOffsetLowBits, static_cast<uint16_t>((o & kOffsetLowMask) << 10));
+  const unsigned code = upper.Code >> (8 - upper.Length);
+  bits.WriteBits(upper.Length + kOffsetLowBits, (code << kOffsetLowBits) | (o & kOffsetLowMask));
 }
 
 }  // namespace vo::lzh

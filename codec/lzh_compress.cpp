@@ -14,12 +14,14 @@ using namespace lzh;
 // A tree position that stands for no node; its TreeParent entry absorbs writes for absent
 // children.
 constexpr unsigned kTreeNil = kWindowSize;
-// The roots of the trees hang from the right links of these slots, one per first byte and
-// 4-bit hash of the next two bytes.
+// The roots of the trees hang from these slots, one per first byte and 4-bit hash of the next
+// two bytes.
 constexpr unsigned kFirstRootSlot = kTreeNil + 1;
 constexpr unsigned kRootSlotCount = 4096;
-// The ring is followed by a copy of its first bytes, so any string can be read without wrapping.
+// The ring is followed by a copy of its first bytes, so any string can be read without wrapping,
+// and by the bytes a word-wise comparison may read past the end of a string.
 constexpr unsigned kWindowTail = kMaxMatch - 1;
+constexpr unsigned kWindowPad = kCommonLengthPad;
 
 constexpr unsigned RootSlot(uint8_t b0, uint8_t b1, uint8_t b2) {
   const unsigned x = b1 ^ b2;
@@ -30,6 +32,16 @@ constexpr bool IsRootSlot(unsigned node) {
   return node >= kFirstRootSlot;
 }
 
+// The links of one window position in its match tree, together because a search step reads
+// them together.
+struct TTreeNode {
+  std::array<uint16_t, 2> Child;  // TreeLeft (smaller strings), TreeRight (greater ones)
+  uint16_t TreeParent;            // a position or a root slot; kTreeNil when in no tree
+  uint8_t TreePrefix;             // bytes the string shares with its parent's, 1 below a slot
+};
+constexpr unsigned kLeft = 0;
+constexpr unsigned kRight = 1;
+
 // The working storage of one compression: window, match trees, model and bit writer.
 class TLzhCompressor {
  public:
@@ -37,131 +49,172 @@ class TLzhCompressor {
   void Compress();
 
  private:
+  // Only the last position a step advances over needs its match; the others skip the tally.
+  template <bool kFindMatch>
   void TreeInsert(unsigned r);
   void TreeRemove(unsigned p);
   void InheritPrefix(unsigned y, unsigned x, unsigned a);
   void MeasurePrefix(unsigned y, unsigned a, unsigned j);
+  // The link of p's parent (a position or a root slot) that holds p.
+  uint16_t& LinkTo(unsigned p);
+  // MatchOffset keeps its value when no match is found.
+  void SetMatch(unsigned length, unsigned offset) {
+    MatchLength = length >= kMinMatch ? length : 0;
+    if (length >= kMinMatch) MatchOffset = offset;
+  }
+  // Gives r, whose string equals p's over all 60 bytes, the place of p (the nearer copy wins).
+  void TakePlace(unsigned p, unsigned r);
   // Makes q hold p's place in p's parent.
   void ReplaceInParent(unsigned p, unsigned q);
+
+  uint16_t& TreeLeft(unsigned p) { return Tree[p].Child[kLeft]; }
+  uint16_t& TreeRight(unsigned p) { return Tree[p].Child[kRight]; }
 
   TCodecRun& Run;
   TLzhBitWriter Bits;
   TLzhModel LzhModel;
-  std::array<uint8_t, kWindowSize + kWindowTail> LzhWindow;
-  std::array<uint16_t, kWindowSize> TreeLeft;
-  std::array<uint16_t, kFirstRootSlot + kRootSlotCount> TreeRight;
-  std::array<uint16_t, kWindowSize + 1> TreeParent;
-  std::array<uint8_t, kWindowSize> TreePrefix;
+  std::array<uint8_t, kWindowSize + kWindowTail + kWindowPad> LzhWindow;
+  std::array<TTreeNode, kWindowSize + 1> Tree;  // the last entry is the scratch kTreeNil
+  std::array<uint16_t, kRootSlotCount> RootTree;
   unsigned MatchLength = 0;
   unsigned MatchOffset = 0;
+  // After r took the place of p, the only string the one at r + 1 can equal in all 60 bytes is
+  // the one at p + 1, if that is still in a tree.
+  unsigned TwinOf = kTreeNil;
+  unsigned Twin = kTreeNil;
 };
 
-void TLzhCompressor::ReplaceInParent(unsigned p, unsigned q) {
-  const unsigned parent = TreeParent[p];
-  TreeParent[q] = static_cast<uint16_t>(parent);
-  if (TreeRight[parent] == p) {
-    TreeRight[parent] = static_cast<uint16_t>(q);
-  } else {
-    TreeLeft[parent] = static_cast<uint16_t>(q);
-  }
-  TreeParent[p] = kTreeNil;
+uint16_t& TLzhCompressor::LinkTo(unsigned p) {
+  const unsigned parent = Tree[p].TreeParent;
+  if (IsRootSlot(parent)) return RootTree[parent - kFirstRootSlot];
+  auto& links = Tree[parent].Child;
+  return links[links[kRight] == p ? kRight : kLeft];
 }
 
+void TLzhCompressor::ReplaceInParent(unsigned p, unsigned q) {
+  LinkTo(p) = static_cast<uint16_t>(q);
+  Tree[q].TreeParent = Tree[p].TreeParent;
+  Tree[p].TreeParent = kTreeNil;
+}
+
+void TLzhCompressor::TakePlace(unsigned p, unsigned r) {
+  Tree[r].Child = Tree[p].Child;
+  Tree[r].TreePrefix = Tree[p].TreePrefix;
+  Tree[TreeLeft(p)].TreeParent = static_cast<uint16_t>(r);
+  Tree[TreeRight(p)].TreeParent = static_cast<uint16_t>(r);
+  ReplaceInParent(p, r);
+  // The strings at r + 1 and p + 1 agree in all but their last bytes.
+  TwinOf = (r + 1) & kWindowMask;
+  Twin = (p + 1) & kWindowMask;
+}
+
+template <bool kFindMatch>
 void TLzhCompressor::TreeInsert(unsigned r) {
-  TreeLeft[r] = TreeRight[r] = kTreeNil;
-  MatchLength = 0;
   const uint8_t* const key = &LzhWindow[r];
-  unsigned p = RootSlot(key[0], key[1], key[2]);
-  unsigned i = 1;  // bytes known to agree: one tree holds one first byte
+  // In a run that repeats with a period, each string equals one already in a tree: the search
+  // would end there, so the last byte is compared and r takes its place at once.
+  if (r == TwinOf && Tree[Twin].TreeParent != kTreeNil &&
+      key[kMaxMatch - 1] == LzhWindow[Twin + kMaxMatch - 1]) {
+    const unsigned twin = Twin;
+    TakePlace(twin, r);
+    if constexpr (kFindMatch) SetMatch(kMaxMatch, ((r - twin) & kWindowMask) - 1);
+    return;
+  }
+  TwinOf = kTreeNil;
+  const unsigned slot = RootSlot(key[0], key[1], key[2]);
+  uint16_t* link = &RootTree[slot - kFirstRootSlot];
+  unsigned parent = slot;
+  unsigned i = 1;                   // bytes known to agree: one tree holds one first byte
+  unsigned length = kMinMatch - 1;  // the best match so far; shorter than kMinMatch is none
+  unsigned offset = 0;
   bool left = false;
-  for (;;) {
-    uint16_t& link = left ? TreeLeft[p] : TreeRight[p];
-    if (link == kTreeNil) {
-      link = static_cast<uint16_t>(r);
-      TreeParent[r] = static_cast<uint16_t>(p);
-      TreePrefix[r] = static_cast<uint8_t>(i);
-      return;
-    }
-    p = link;
-    // What p shares with its parent tells how much of it the string at r shares.
+  while (*link != kTreeNil) {
+    const unsigned p = *link;
     const uint8_t* const node = &LzhWindow[p];
-    const unsigned k = TreePrefix[p];
+    // What p shares with its parent tells how much of it the string at r shares.
+    const unsigned k = Tree[p].TreePrefix;
     if (k < i) {
       i = k;
       left = key[k] < node[k];
     } else if (k == i) {
-      i = static_cast<unsigned>(CommonLength(key, node, static_cast<int>(i), kMaxMatch));
+      i = static_cast<unsigned>(CommonLengthPadded(key, node, static_cast<int>(i), kMaxMatch));
       if (i < kMaxMatch) left = key[i] < node[i];
     }
-    if (i < kMinMatch) continue;
-    const unsigned o = ((r - p) & kWindowMask) - 1;
-    if (i > MatchLength) {
-      MatchOffset = o;
-      MatchLength = i;
-      if (i >= kMaxMatch) break;
-    } else if (i == MatchLength && o < MatchOffset) {
-      MatchOffset = o;  // the nearest of equally long matches on the path
+    if constexpr (kFindMatch) {
+      const unsigned o = ((r - p) & kWindowMask) - 1;
+      if (i > length || (i == length && o < offset)) {
+        length = i;  // the nearest of equally long matches on the path wins
+        offset = o;
+      }
     }
+    if (i == kMaxMatch) {
+      TakePlace(p, r);
+      if constexpr (kFindMatch) SetMatch(length, offset);
+      return;
+    }
+    link = left ? &TreeLeft(p) : &TreeRight(p);
+    parent = p;
   }
-  // The string at r equals the one at p over all 60 bytes: r takes p's place, the nearer copy.
-  TreePrefix[r] = TreePrefix[p];
-  TreeLeft[r] = TreeLeft[p];
-  TreeRight[r] = TreeRight[p];
-  TreeParent[TreeLeft[p]] = static_cast<uint16_t>(r);
-  TreeParent[TreeRight[p]] = static_cast<uint16_t>(r);
-  ReplaceInParent(p, r);
+  *link = static_cast<uint16_t>(r);
+  Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent), static_cast<uint8_t>(i)};
+  if constexpr (kFindMatch) SetMatch(length, offset);
 }
 
 void TLzhCompressor::TreeRemove(unsigned p) {
-  if (TreeParent[p] == kTreeNil) return;
+  const unsigned parent = Tree[p].TreeParent;
+  if (parent == kTreeNil) return;
   unsigned q;
-  if (TreeRight[p] == kTreeNil) {
-    q = TreeLeft[p];
-    if (q != kTreeNil) InheritPrefix(q, p, TreeParent[p]);
-  } else if (TreeLeft[p] == kTreeNil) {
-    q = TreeRight[p];
-    InheritPrefix(q, p, TreeParent[p]);
+  if (TreeRight(p) == kTreeNil) {
+    q = TreeLeft(p);
+    if (q != kTreeNil) InheritPrefix(q, p, parent);
+  } else if (TreeLeft(p) == kTreeNil) {
+    q = TreeRight(p);
+    InheritPrefix(q, p, parent);
   } else {
-    q = TreeLeft[p];
-    if (TreeRight[q] != kTreeNil) {
+    q = TreeLeft(p);
+    if (TreeRight(q) != kTreeNil) {
       // The greatest node of p's left subtree moves up; its left subtree takes its place.
-      while (TreeRight[q] != kTreeNil) q = TreeRight[q];
-      if (TreeLeft[q] != kTreeNil) InheritPrefix(TreeLeft[q], q, TreeParent[q]);
-      MeasurePrefix(TreeLeft[p], q, 1);
-      TreeRight[TreeParent[q]] = TreeLeft[q];
-      TreeParent[TreeLeft[q]] = TreeParent[q];
-      TreeLeft[q] = TreeLeft[p];
-      TreeParent[TreeLeft[p]] = static_cast<uint16_t>(q);
+      while (TreeRight(q) != kTreeNil) q = TreeRight(q);
+      const unsigned above = Tree[q].TreeParent;
+      const unsigned below = TreeLeft(q);
+      if (below != kTreeNil) InheritPrefix(below, q, above);
+      MeasurePrefix(TreeLeft(p), q, 1);
+      TreeRight(above) = static_cast<uint16_t>(below);
+      Tree[below].TreeParent = static_cast<uint16_t>(above);
+      TreeLeft(q) = TreeLeft(p);
+      Tree[TreeLeft(p)].TreeParent = static_cast<uint16_t>(q);
     }
-    MeasurePrefix(q, TreeParent[p], 1);
-    MeasurePrefix(TreeRight[p], q, 1);
-    TreeRight[q] = TreeRight[p];
-    TreeParent[TreeRight[p]] = static_cast<uint16_t>(q);
+    MeasurePrefix(q, parent, 1);
+    MeasurePrefix(TreeRight(p), q, 1);
+    TreeRight(q) = TreeRight(p);
+    Tree[TreeRight(p)].TreeParent = static_cast<uint16_t>(q);
   }
   ReplaceInParent(p, q);
 }
 
 void TLzhCompressor::InheritPrefix(unsigned y, unsigned x, unsigned a) {
-  if (TreePrefix[x] < TreePrefix[y]) {
-    TreePrefix[y] = TreePrefix[x];
-  } else if (TreePrefix[x] == TreePrefix[y]) {
-    MeasurePrefix(y, a, TreePrefix[x]);
+  const uint8_t kx = Tree[x].TreePrefix;
+  uint8_t& ky = Tree[y].TreePrefix;
+  if (kx < ky) {
+    ky = kx;
+  } else if (kx == ky) {
+    MeasurePrefix(y, a, kx);
   }
 }
 
 void TLzhCompressor::MeasurePrefix(unsigned y, unsigned a, unsigned j) {
   if (IsRootSlot(a)) {
-    TreePrefix[y] = 1;
+    Tree[y].TreePrefix = 1;
     return;
   }
-  TreePrefix[y] = static_cast<uint8_t>(
-      CommonLength(&LzhWindow[a], &LzhWindow[y], static_cast<int>(j), kMaxMatch));
+  Tree[y].TreePrefix = static_cast<uint8_t>(
+      CommonLengthPadded(&LzhWindow[a], &LzhWindow[y], static_cast<int>(j), kMaxMatch));
 }
 
 void TLzhCompressor::Compress() {
   LzhModel.InitLzhModel();
-  std::fill(TreeRight.begin() + kFirstRootSlot, TreeRight.end(), kTreeNil);
-  std::fill(TreeParent.begin(), TreeParent.begin() + kWindowSize, kTreeNil);
+  RootTree.fill(kTreeNil);
+  for (TTreeNode& node : Tree) node.TreeParent = kTreeNil;
   // The tail mirrors the spaces too, so strings near the end of the ring read as they would
   // after a wrap.
   LzhWindow.fill(kFillByte);
@@ -177,8 +230,8 @@ void TLzhCompressor::Compress() {
   unsigned s = 0;
   unsigned r = kStartPosition;
   // The end of the space fill is offered as match source from the first byte on.
-  for (unsigned t = 1; t <= kMaxMatch; ++t) TreeInsert(kStartPosition - t);
-  TreeInsert(r);
+  for (unsigned t = 1; t <= kMaxMatch; ++t) TreeInsert<false>(kStartPosition - t);
+  TreeInsert<true>(r);
   do {
     if (MatchLength > lookahead) MatchLength = lookahead;
     if (MatchLength < kMinMatch) {
@@ -198,13 +251,22 @@ void TLzhCompressor::Compress() {
       if (s < kWindowTail) LzhWindow[s + kWindowSize] = b;
       s = (s + 1) & kWindowMask;
       r = (r + 1) & kWindowMask;
-      TreeInsert(r);
+      if (i + 1 < n) {
+        TreeInsert<false>(r);
+      } else {
+        TreeInsert<true>(r);
+      }
     }
     for (; i < n; ++i) {
       TreeRemove(s);
       s = (s + 1) & kWindowMask;
       r = (r + 1) & kWindowMask;
-      if (--lookahead > 0) TreeInsert(r);
+      if (--lookahead == 0) continue;
+      if (i + 1 < n) {
+        TreeInsert<false>(r);
+      } else {
+        TreeInsert<true>(r);
+      }
     }
   } while (lookahead != 0);
   Bits.FlushBits();

@@ -1,5 +1,7 @@
 #include "codec/lzh_model.h"
 
+#include <algorithm>
+
 namespace vo::lzh {
 
 // The offset code is complete: the last code ends the 8-bit range exactly.
@@ -18,7 +20,7 @@ void TLzhModel::InitLzhModel() {
     NodeChild[n] = static_cast<uint16_t>(j);
     NodeParent[j] = NodeParent[j + 1] = static_cast<uint16_t>(n);
   }
-  NodeWeight[kNodeCount] = kSentinelWeight;
+  std::fill(NodeWeight.begin() + kNodeCount, NodeWeight.end(), kSentinelWeight);
   NodeParent[kRoot] = 0;
 }
 
@@ -28,9 +30,15 @@ void TLzhModel::UpdateLzhModel(unsigned s) {
   do {
     const uint16_t k = ++NodeWeight[p];
     if (k > NodeWeight[p + 1]) {
-      // Move the node above every node lighter than its new weight; the sentinel stops the scan.
+      // Move the node above every node lighter than its new weight. Those follow p in one
+      // block, counted a group at a time (no branch per node); the sentinels end the block.
       unsigned q = p + 1;
-      while (NodeWeight[q + 1] < k) ++q;
+      unsigned lighter;
+      do {
+        lighter = 0;
+        for (unsigned j = 1; j <= kWeightGroup; ++j) lighter += NodeWeight[q + j] < k ? 1 : 0;
+        q += lighter;
+      } while (lighter == kWeightGroup);
       NodeWeight[p] = NodeWeight[q];
       NodeWeight[q] = k;
       const unsigned a = NodeChild[p];

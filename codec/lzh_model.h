@@ -22,6 +22,8 @@ inline constexpr unsigned kRoot = kNodeCount - 1;                               
 inline constexpr unsigned kLeafBase = kNodeCount;
 inline constexpr uint16_t kRebuildWeight = 0x8000;
 inline constexpr uint16_t kSentinelWeight = 0xFFFF;
+// The nodes UpdateLzhModel compares with a new weight at a time, and so the sentinels it needs.
+inline constexpr unsigned kWeightGroup = 8;
 
 // Match lengths are coded as the symbols that follow the literals.
 constexpr unsigned MatchSymbol(unsigned length) {
@@ -42,7 +44,7 @@ class TLzhModel {
   // Bits of the code of symbol s; for tests and checks of the code length.
   unsigned CodeLength(unsigned s) const;
 
-  std::array<uint16_t, kNodeCount + 1> NodeWeight;  // the last entry is a sentinel
+  std::array<uint16_t, kNodeCount + kWeightGroup> NodeWeight;  // sentinels after the nodes
   std::array<uint16_t, kNodeCount> NodeChild;
   // Parent of each position, then the leaf position of each symbol at kLeafBase + symbol.
   std::array<uint16_t, kNodeCount + kSymbolCount> NodeParent;

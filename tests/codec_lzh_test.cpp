@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -332,6 +334,90 @@ TEST(LzhModel, RebuildsInTheUpdateOfThe32455thSymbolAndWheneverTheRootIsBackAt0x
   // The weights still rise from each position to the next.
   for (unsigned p = 0; p < lzh::kNodeCount; ++p)
     EXPECT_LE(model.NodeWeight[p], model.NodeWeight[p + 1]) << p;
+}
+
+// The model update as written out plainly: one node at a time in the scan for the last lighter
+// node, and the rebuild; the model's own update must keep the same tree.
+struct TPlainModel {
+  std::array<uint16_t, lzh::kNodeCount + 1> Weight;
+  std::array<uint16_t, lzh::kNodeCount> Child;
+  std::array<uint16_t, lzh::kNodeCount + lzh::kSymbolCount> Parent;
+
+  explicit TPlainModel(const lzh::TLzhModel& fresh) {
+    std::copy_n(fresh.NodeWeight.begin(), Weight.size(), Weight.begin());
+    Child = fresh.NodeChild;
+    Parent = fresh.NodeParent;
+  }
+
+  void Link(unsigned position, unsigned m) {
+    Parent[m] = static_cast<uint16_t>(position);
+    if (m < lzh::kLeafBase) Parent[m + 1] = static_cast<uint16_t>(position);
+  }
+
+  void Rebuild() {
+    unsigned j = 0;
+    for (unsigned p = 0; p < lzh::kNodeCount; ++p) {
+      if (Child[p] < lzh::kLeafBase) continue;
+      Weight[j] = static_cast<uint16_t>((Weight[p] + 1u) / 2);
+      Child[j++] = Child[p];
+    }
+    for (unsigned n = lzh::kSymbolCount, i = 0; n < lzh::kNodeCount; ++n, i += 2) {
+      const unsigned f = Weight[i] + Weight[i + 1];
+      unsigned k = n;
+      while (f < Weight[k - 1]) --k;
+      for (unsigned m = n; m > k; --m) {
+        Weight[m] = Weight[m - 1];
+        Child[m] = Child[m - 1];
+      }
+      Weight[k] = static_cast<uint16_t>(f);
+      Child[k] = static_cast<uint16_t>(i);
+    }
+    for (unsigned p = 0; p < lzh::kNodeCount; ++p) Link(p, Child[p]);
+  }
+
+  void Update(unsigned s) {
+    if (Weight[lzh::kRoot] == 0x8000) Rebuild();
+    unsigned p = Parent[lzh::kLeafBase + s];  // the leaf may sit at position 0
+    do {
+      const unsigned k = ++Weight[p];
+      if (k > Weight[p + 1]) {
+        unsigned q = p + 1;
+        while (Weight[q + 1] < k) ++q;
+        std::swap(Weight[p], Weight[q]);
+        std::swap(Child[p], Child[q]);
+        Link(p, Child[p]);
+        Link(q, Child[q]);
+        p = q;
+      }
+      p = Parent[p];
+    } while (p != 0);
+  }
+};
+
+TEST(LzhModel, UpdateKeepsTheTreeOfAPlainScanThroughRebuilds) {
+  // Skewed symbols whose favourites change, so weight blocks of every length arise, long runs
+  // of equal weights after each rebuild among them.
+  for (unsigned seed : {1u, 2u, 3u}) {
+    lzh::TLzhModel model;
+    model.InitLzhModel();
+    TPlainModel plain(model);
+    std::mt19937 gen(seed);
+    unsigned rebuilds = 0;
+    for (int n = 0; n < 120000; ++n) {
+      const unsigned base = (n / 5000) * 37 % lzh::kSymbolCount;
+      const unsigned spread = 1u << (gen() % 9);
+      const unsigned s = (base + gen() % spread) % lzh::kSymbolCount;
+      if (plain.Weight[lzh::kRoot] == 0x8000) ++rebuilds;
+      model.UpdateLzhModel(s);
+      plain.Update(s);
+      ASSERT_EQ(model.NodeParent[lzh::kLeafBase + s], plain.Parent[lzh::kLeafBase + s]) << n;
+      if (n % 1000 != 999) continue;
+      ASSERT_TRUE(std::equal(plain.Weight.begin(), plain.Weight.end(), model.NodeWeight.begin()));
+      ASSERT_EQ(model.NodeChild, plain.Child) << n;
+      ASSERT_EQ(model.NodeParent, plain.Parent) << n;
+    }
+    EXPECT_GE(rebuilds, 3u) << seed;
+  }
 }
 
 TEST(LzhModel, CodesLongerThan16BitsAreWrittenInTwoPiecesAndReadBack) {
