@@ -83,8 +83,9 @@ row() {  # label target "ours_wall ours_cpu" "peer_wall peer_cpu"
   awk -v l="$1" -v t="$2" -v o="$3" -v p="$4" 'BEGIN {
     split(o, a, " "); split(p, b, " "); r = a[1] / b[1]
     cpu = b[2] > 0 ? sprintf("%.3f", a[2] / b[2]) : "n/a"
-    printf "%-50s %7.3f s %7.3f s  ratio %.3f  target %.2f %-6s  cpu ratio %s\n",
-           l, a[1], b[1], r, t, (r <= t ? "met" : "MISSED"), cpu }'
+    verdict = t == "-" ? "(none)" : sprintf("%.2f %-6s", t, (r <= t ? "met" : "MISSED"))
+    printf "%-50s %7.3f s %7.3f s  ratio %.3f  target %-11s  cpu ratio %s\n",
+           l, a[1], b[1], r, verdict, cpu }'
 }
 
 printf '%-50s %9s %9s\n' "what (median wall time)" "voarc" "peer"
@@ -111,11 +112,13 @@ for corpus in "$exe" "$text"; do
   lzhc=$(median sh -c "'$voarc' raw compress -m lzh <'$corpus' >'$work/out'")
   gz6=$(median sh -c "gzip -6 -c '$corpus' >'$work/out'")
 
-  row "$tag: LH5 expansion vs lhasa p (-lh5-)" 0.35 "$lh5x" "$lhasa5"
-  row "$tag: LH5 expansion vs gzip -dc" 1.0 "$lh5x" "$gunzip"
-  row "$tag: LZH expansion vs lhasa p (-lh1-)" 0.5 "$lzhx" "$lhasa1"
-  row "$tag: LH5 compression vs gzip -6" 1.0 "$lh5c" "$gz6"
-  row "$tag: LZH compression vs gzip -6" 1.5 "$lzhc" "$gz6"
+  # The targets are set on the executable; the text rows are shown for comparison only.
+  target() { [ "$tag" = exe ] && echo "$1" || echo -; }
+  row "$tag: LH5 expansion vs lhasa p (-lh5-)" "$(target 0.35)" "$lh5x" "$lhasa5"
+  row "$tag: LH5 expansion vs gzip -dc" "$(target 1.0)" "$lh5x" "$gunzip"
+  row "$tag: LZH expansion vs lhasa p (-lh1-)" "$(target 0.5)" "$lzhx" "$lhasa1"
+  row "$tag: LH5 compression vs gzip -6" "$(target 1.0)" "$lh5c" "$gz6"
+  row "$tag: LZH compression vs gzip -6" "$(target 1.5)" "$lzhc" "$gz6"
 done
 
 # Eight 2 MB files cut from the executable, archived on two threads and on one.
