@@ -35,7 +35,16 @@ echo "executable corpus: $exe ($(stat -c %s "$exe") bytes)"
 echo "text corpus:       $text_origin ($(stat -c %s "$text") bytes)"
 echo "peers:             $(dpkg-query -W -f='lhasa ${Version}' lhasa 2>/dev/null || echo lhasa)," \
   "$(gzip --version | head -1)"
-echo "median of $runs runs each; machine: $(nproc) processors"
+pin=()
+cpu=${VO_BENCH_CPU:-$(taskset -pc $$ 2>/dev/null | sed 's/.*: //; s/[,-].*//')}
+if command -v taskset >/dev/null && [ -n "$cpu" ]; then
+  pin=(taskset -c "$cpu")
+  placement="single-threaded runs on processor $cpu"
+else
+  placement="runs not pinned (no taskset)"
+fi
+echo "median of $runs runs each, ours and the peer's alternating; $(nproc) processors;" \
+  "$placement"
 echo
 
 # Wraps a raw stream in a level-0 archive of one member, which lhasa reads.
@@ -62,21 +71,36 @@ open(out, 'wb').write(header + packed + b'\0')
 EOF
 }
 
-# Median wall time and median processor time (user + system), in seconds, of a command run
-# $runs times. The targets are on wall time; processor time shows the codec's own cost when
-# other work shares the machine.
-median() {
-  local walls=() cpus=() start end
-  for ((i = 0; i < runs; i++)); do
-    start=$EPOCHREALTIME
-    /usr/bin/time -f '%U %S' -o "$work/cpu" "$@" || { echo "compare: failed: $*" >&2; return 1; }
-    end=$EPOCHREALTIME
-    walls+=("$(echo "$end - $start" | bc -l)")
-    cpus+=("$(awk '{print $1 + $2}' "$work/cpu")")
-  done
+# Wall time and processor time (user + system), in seconds, of one run of a command.
+run_once() {
+  local start end
+  start=$EPOCHREALTIME
+  /usr/bin/time -f '%U %S' -o "$work/cpu" "$@" || { echo "compare: failed: $*" >&2; return 1; }
+  end=$EPOCHREALTIME
+  echo "$(echo "$end - $start" | bc -l) $(awk '{print $1 + $2}' "$work/cpu")"
+}
+
+# Median wall time and median processor time of the "wall cpu" pairs given.
+medians() {
   local mid='{a[NR]=$1} END {print a[int((NR+1)/2)]}'
-  echo "$(printf '%s\n' "${walls[@]}" | sort -g | awk "$mid")" \
-    "$(printf '%s\n' "${cpus[@]}" | sort -g | awk "$mid")"
+  echo "$(printf '%s\n' "$@" | awk '{print $1}' | sort -g | awk "$mid")" \
+    "$(printf '%s\n' "$@" | awk '{print $2}' | sort -g | awk "$mid")"
+}
+
+# Processors of one machine may differ in speed, and their speed may drift while the script
+# runs (a virtual machine's often do). So the two commands of a row run alternately, $runs
+# times each, and single-threaded runs all go to one processor. The targets are on wall time;
+# processor time shows the codec's own cost when other work shares the machine.
+# Usage: side_by_side LABEL TARGET PIN OURS PEER, with OURS and PEER shell commands and PIN
+# "pin" or "free".
+side_by_side() {
+  local ours=() peer=() prefix=()
+  [ "$3" = pin ] && prefix=("${pin[@]}")
+  for ((i = 0; i < runs; i++)); do
+    ours+=("$(run_once "${prefix[@]}" sh -c "$4")")
+    peer+=("$(run_once "${prefix[@]}" sh -c "$5")")
+  done
+  row "$1" "$2" "$(medians "${ours[@]}")" "$(medians "${peer[@]}")"
 }
 
 row() {  # label target "ours_wall ours_cpu" "peer_wall peer_cpu"
@@ -103,22 +127,22 @@ for corpus in "$exe" "$text"; do
   lhasa p "$work/$tag-lh1.lzh" 2>/dev/null | tail -c "$size" | cmp -s - "$corpus" ||
     { echo "compare: lhasa reads our -lh1- member of $tag differently" >&2; exit 1; }
 
-  lh5x=$(median sh -c "'$voarc' raw expand -m lh5 -n $size <'$work/$tag.lh5' >'$work/out'")
-  lhasa5=$(median sh -c "lhasa p '$work/$tag-lh5.lzh' >'$work/out' 2>/dev/null")
-  gunzip=$(median sh -c "gzip -dc '$work/$tag.gz' >'$work/out'")
-  lzhx=$(median sh -c "'$voarc' raw expand -m lzh -n $size <'$work/$tag.lzh' >'$work/out'")
-  lhasa1=$(median sh -c "lhasa p '$work/$tag-lh1.lzh' >'$work/out' 2>/dev/null")
-  lh5c=$(median sh -c "'$voarc' raw compress -m lh5 <'$corpus' >'$work/out'")
-  lzhc=$(median sh -c "'$voarc' raw compress -m lzh <'$corpus' >'$work/out'")
-  gz6=$(median sh -c "gzip -6 -c '$corpus' >'$work/out'")
+  lh5x="'$voarc' raw expand -m lh5 -n $size <'$work/$tag.lh5' >'$work/out'"
+  lhasa5="lhasa p '$work/$tag-lh5.lzh' >'$work/out' 2>/dev/null"
+  gunzip="gzip -dc '$work/$tag.gz' >'$work/out'"
+  lzhx="'$voarc' raw expand -m lzh -n $size <'$work/$tag.lzh' >'$work/out'"
+  lhasa1="lhasa p '$work/$tag-lh1.lzh' >'$work/out' 2>/dev/null"
+  lh5c="'$voarc' raw compress -m lh5 <'$corpus' >'$work/out'"
+  lzhc="'$voarc' raw compress -m lzh <'$corpus' >'$work/out'"
+  gz6="gzip -6 -c '$corpus' >'$work/out'"
 
   # The targets are set on the executable; the text rows are shown for comparison only.
   target() { [ "$tag" = exe ] && echo "$1" || echo -; }
-  row "$tag: LH5 expansion vs lhasa p (-lh5-)" "$(target 0.35)" "$lh5x" "$lhasa5"
-  row "$tag: LH5 expansion vs gzip -dc" "$(target 1.0)" "$lh5x" "$gunzip"
-  row "$tag: LZH expansion vs lhasa p (-lh1-)" "$(target 0.5)" "$lzhx" "$lhasa1"
-  row "$tag: LH5 compression vs gzip -6" "$(target 1.0)" "$lh5c" "$gz6"
-  row "$tag: LZH compression vs gzip -6" "$(target 1.5)" "$lzhc" "$gz6"
+  side_by_side "$tag: LH5 expansion vs lhasa p (-lh5-)" "$(target 0.35)" pin "$lh5x" "$lhasa5"
+  side_by_side "$tag: LH5 expansion vs gzip -dc" "$(target 1.0)" pin "$lh5x" "$gunzip"
+  side_by_side "$tag: LZH expansion vs lhasa p (-lh1-)" "$(target 0.5)" pin "$lzhx" "$lhasa1"
+  side_by_side "$tag: LH5 compression vs gzip -6" "$(target 1.0)" pin "$lh5c" "$gz6"
+  side_by_side "$tag: LZH compression vs gzip -6" "$(target 1.5)" pin "$lzhc" "$gz6"
 done
 
 # Eight 2 MB files cut from the executable, archived on two threads and on one.
@@ -128,6 +152,6 @@ for i in 0 1 2 3 4 5 6 7; do
     iflag=skip_bytes,count_bytes status=none
 done
 cd "$work"
-j2=$(median sh -c "'$voarc' create -j 2 j.arc files >/dev/null && rm j.arc")
-j1=$(median sh -c "'$voarc' create -j 1 j.arc files >/dev/null && rm j.arc")
-row "voarc create -j 2 vs -j 1, 8 files of 2 MB" 0.6 "$j2" "$j1"
+side_by_side "voarc create -j 2 vs -j 1, 8 files of 2 MB" 0.6 free \
+  "'$voarc' create -j 2 j.arc files >/dev/null && rm j.arc" \
+  "'$voarc' create -j 1 j.arc files >/dev/null && rm j.arc"
