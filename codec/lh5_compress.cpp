@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 
+#include "codec/bit_writer.h"
 #include "codec/common_length.h"
 #include "codec/lh5.h"
 #include "codec/lh5_huffman.h"
@@ -41,7 +42,7 @@ constexpr int kLengthCodeFreqSize = 2 * kLengthCodeCount;
 class TLh5Compressor {
  public:
   TLh5Compressor(TCodecRun& run, TLh5Storage& storage)
-      : Run(run), S(storage), C(*storage.Compress), T(C.Trie.data()), Huffman(storage) {}
+      : Run(run), S(storage), C(*storage.Compress), T(C.Trie.data()), Huffman(storage), Bits(run) {}
 
   void Compress();
 
@@ -86,9 +87,7 @@ class TLh5Compressor {
   std::array<uint16_t, kLengthCodeFreqSize> LengthCodeFreq{};
   TLh5Huffman Huffman;
 
-  // Bit writer: the low OutBitCount bits of OutBits wait for the rest of their byte.
-  uint32_t OutBits = 0;
-  int OutBitCount = 0;
+  TBitWriter Bits;
 
   int Lh5Position = 0;
   int Lh5MatchPosition = 0;
@@ -103,12 +102,7 @@ class TLh5Compressor {
 // ---- Bit writer: bytes fill from bit 7 down; a byte goes out the moment it is full.
 
 void TLh5Compressor::Lh5PutCode(int n, unsigned x) {
-  OutBits = OutBits << n | x >> (16 - n);
-  OutBitCount += n;
-  while (OutBitCount >= 8) {
-    OutBitCount -= 8;
-    Run.PutSinkByte(static_cast<uint8_t>(OutBits >> OutBitCount));
-  }
+  Bits.WriteBits(static_cast<unsigned>(n), x >> (16 - n));
 }
 
 // ---- Block writing.
@@ -284,6 +278,7 @@ void TLh5Compressor::TrieUnlink(int e) {
 // e takes old's place under old's parent, and in its chain: same parent and byte, so the same
 // key.
 void TLh5Compressor::TrieTakePlace(int old, int e) {
+  T[e].Parent = T[old].Parent;
   T[T[old].Parent].ChildXor ^= static_cast<uint16_t>(old ^ e);
   const int prev = T[old].Prev;
   const int next = T[old].Next;
@@ -327,7 +322,6 @@ void TLh5Compressor::TrieSplit(int old) {
   T[added].ChildCount = 0;
   T[added].ChildXor = 0;
   TrieTakePlace(old, added);
-  T[added].Parent = T[old].Parent;
   T[added].Level = static_cast<uint8_t>(Lh5MatchLength);
   T[added].Position = static_cast<uint16_t>(Lh5Position);
   TrieAddChild(added, S.Lh5Window[Lh5MatchPosition + Lh5MatchLength], old);
@@ -394,7 +388,6 @@ void TLh5Compressor::TrieInsert() {
   }
   // The leaf r matches all 256 bytes: p takes its place.
   TrieTakePlace(r, p);
-  T[p].Parent = static_cast<uint16_t>(q);
   T[r].Parent = 0;
   T[r].Next = static_cast<uint16_t>(p);
 }
@@ -427,7 +420,6 @@ void TLh5Compressor::TrieRemove() {
   s = T[r].ChildXor;
   TrieUnlink(s);
   TrieTakePlace(r, s);
-  T[s].Parent = T[r].Parent;
   T[r].Parent = 0;
   T[r].Next = static_cast<uint16_t>(TrieFreeHead);
   TrieFreeHead = r;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/bit_writer.h"
 #include "codec/engine.h"
 #include "codec/lzh_model.h"
 
@@ -76,36 +77,7 @@ class TLzhBitReader {
   unsigned InBitCount = 0;
 };
 
-// Gives bytes to the run's sink, each as soon as its last bit is written.
-class TLzhBitWriter {
- public:
-  explicit TLzhBitWriter(TCodecRun& run) : Run(run) {}
-
-  // Appends the top n bits (1..16) of v; the other bits of v are zero.
-  void WriteBitField(unsigned n, uint16_t v) { WriteBits(n, v >> (16 - n)); }
-
-  // Appends the n bits (1..32) of v, the lowest last; v has no bits above them.
-  void WriteBits(unsigned n, uint32_t v) {
-    OutBits = (OutBits << n) | v;
-    OutBitCount += n;
-    while (OutBitCount >= 8) {
-      OutBitCount -= 8;
-      Run.PutSinkByte(static_cast<uint8_t>(OutBits >> OutBitCount));
-    }
-  }
-
-  // Writes the last partial byte, its low bits zero.
-  void FlushBits() {
-    if (OutBitCount > 0) Run.PutSinkByte(static_cast<uint8_t>(OutBits << (8 - OutBitCount)));
-    OutBits = 0;
-    OutBitCount = 0;
-  }
-
- private:
-  TCodecRun& Run;
-  uint64_t OutBits = 0;  // the low OutBitCount bits are pending, fewer than 8 between writes
-  unsigned OutBitCount = 0;
-};
+using TLzhBitWriter = TBitWriter;
 
 // Walks down from the root one bit per level, then counts the symbol.
 inline unsigned ReadLzhSymbol(TLzhModel& model, TLzhBitReader& bits) {
