@@ -73,6 +73,8 @@ class TLh5Compressor {
   void TrieInit();
   int TrieFindChild(int q, int b);
   void TrieAddChild(int q, int b, int r);
+  void TrieAddRootChild(int key, int r);
+  void TrieCountChild(int q, int r);
   void TrieSplit(int old);
   void TrieInsert();
   void TrieRemove();
@@ -254,8 +256,10 @@ void TLh5Compressor::QueueItem(int s, unsigned o) {
 
 // ---- Match finder.
 
-// The children of a node hang in hash chains keyed by the node and the next byte. Any spread of
-// the keys serves, as a node has at most one child per byte and the walk checks the parent.
+// The children of a root are the most sought: they sit in RootChild, indexed by the first two
+// bytes of their strings, and keep that index in Prev. The children of an inner node hang in
+// hash chains keyed by the node and the next byte. Any spread of the keys serves, as a node has
+// at most one child per byte and the walk checks the parent.
 int TLh5Compressor::TrieSlot(int q, int b) {
   const uint32_t key = static_cast<uint32_t>(q) << 8 | static_cast<uint32_t>(b);
   return static_cast<int>((key * kSlotMultiplier) >> (32 - kTrieSlotBits));
@@ -271,6 +275,10 @@ void TLh5Compressor::SetNext(int link, int to) {
 }
 
 void TLh5Compressor::TrieUnlink(int e) {
+  if (T[e].Parent >= kRootBase) {
+    C.RootChild[T[e].Prev] = 0;
+    return;
+  }
   SetNext(T[e].Prev, T[e].Next);
   T[T[e].Next].Prev = T[e].Prev;
 }
@@ -281,8 +289,12 @@ void TLh5Compressor::TrieTakePlace(int old, int e) {
   T[e].Parent = T[old].Parent;
   T[T[old].Parent].ChildXor ^= static_cast<uint16_t>(old ^ e);
   const int prev = T[old].Prev;
-  const int next = T[old].Next;
   T[e].Prev = static_cast<uint16_t>(prev);
+  if (T[old].Parent >= kRootBase) {
+    C.RootChild[prev] = static_cast<uint16_t>(e);
+    return;
+  }
+  const int next = T[old].Next;
   SetNext(prev, e);
   T[e].Next = static_cast<uint16_t>(next);
   T[next].Prev = static_cast<uint16_t>(e);
@@ -295,8 +307,10 @@ void TLh5Compressor::TrieInit() {
   for (int i = 1; i < kLastInnerNode; ++i) T[i].Next = static_cast<uint16_t>(i + 1);
   T[kLastInnerNode].Next = 0;
   C.TrieHead.fill(0);
+  C.RootChild.fill(0);
 }
 
+// For a child of an inner node.
 int TLh5Compressor::TrieFindChild(int q, int b) {
   T[0].Parent = static_cast<uint16_t>(q);  // stops the walk at the chain's end
   int r = C.TrieHead[TrieSlot(q, b)];
@@ -304,6 +318,20 @@ int TLh5Compressor::TrieFindChild(int q, int b) {
   return r;
 }
 
+void TLh5Compressor::TrieCountChild(int q, int r) {
+  ++T[q].ChildCount;
+  T[q].ChildXor ^= static_cast<uint16_t>(r);
+}
+
+void TLh5Compressor::TrieAddRootChild(int key, int r) {
+  C.RootChild[key] = static_cast<uint16_t>(r);
+  const int q = kRootBase + (key >> 8);
+  T[r].Prev = static_cast<uint16_t>(key);
+  T[r].Parent = static_cast<uint16_t>(q);
+  TrieCountChild(q, r);
+}
+
+// Under an inner node.
 void TLh5Compressor::TrieAddChild(int q, int b, int r) {
   const int h = TrieSlot(q, b);
   const int t = C.TrieHead[h];
@@ -312,8 +340,7 @@ void TLh5Compressor::TrieAddChild(int q, int b, int r) {
   T[t].Prev = static_cast<uint16_t>(r);
   T[r].Prev = static_cast<uint16_t>(kSlotTag + h);
   T[r].Parent = static_cast<uint16_t>(q);
-  ++T[q].ChildCount;
-  T[q].ChildXor ^= static_cast<uint16_t>(r);
+  TrieCountChild(q, r);
 }
 
 void TLh5Compressor::TrieSplit(int old) {
@@ -351,11 +378,11 @@ void TLh5Compressor::TrieInsert() {
     }
     if (t < kRootBase) T[t].Position = static_cast<uint16_t>(p | kPendingFlag);
   } else {
+    const int key = text[p] << 8 | text[p + 1];
     q = kRootBase + text[p];
-    const int b = text[p + 1];
-    r = TrieFindChild(q, b);
+    r = C.RootChild[key];
     if (r == 0) {
-      TrieAddChild(q, b, p);
+      TrieAddRootChild(key, p);
       Lh5MatchLength = 1;
       return;
     }

@@ -64,7 +64,8 @@ struct alignas(16) TTrieEntry {
   uint16_t Parent;    // 0: not in the trie
   uint16_t Next;      // next entry of the hash chain; also the free list, and a replaced leaf's
                       // successor
-  uint16_t Prev;      // previous entry of the hash chain, or the chain's slot
+  uint16_t Prev;      // previous entry of the hash chain, or the chain's slot; for a child of
+                      // a root, its RootChild index
   uint16_t Position;  // a recent window position under an inner node
   uint16_t ChildXor;  // the children's numbers XORed: names the last child left
   uint8_t Level;      // string depth of an inner node or root
@@ -75,6 +76,7 @@ struct alignas(16) TTrieEntry {
 struct TLh5CompressArrays {
   std::array<TTrieEntry, kTrieEntryCount> Trie;
   std::array<uint16_t, 1u << kTrieSlotBits> TrieHead;  // first entry of each hash chain
+  std::array<uint16_t, 1u << 16> RootChild;  // child of root(b0) for byte b1, at b0 * 256 + b1
   std::array<uint8_t, kPendingSize> PendingItems;
   std::array<uint16_t, kTreeNodeCount> SymbolFreq;
   std::array<uint16_t, kSymbolCount + 1> SymbolCodes;
