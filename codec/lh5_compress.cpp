@@ -3,6 +3,7 @@
 // codes built for each block and limited to 16 bits.
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstring>
 
 #include "codec/bit_writer.h"
@@ -23,9 +24,7 @@ constexpr int kRootBase = kWindowSize;               // root(b) = 8192 + b; leav
 constexpr int kRootCount = 256;
 constexpr int kLastInnerNode = kWindowSize - 1;
 constexpr int kLeafEnd = 2 * kWindowSize;
-constexpr int kSlotTag = kLeafEnd;  // a Prev of kSlotTag + h: the entry is first in chain h
 constexpr uint32_t kSlotMultiplier = 0x9E3779B1u;
-static_assert(kSlotTag + (1 << kTrieSlotBits) - 1 <= 0xFFFF, "a chain slot must fit in a Prev");
 constexpr uint16_t kPendingFlag = 0x8000;
 constexpr uint16_t kPositionBits = 0x7FFF;
 constexpr uint16_t kLeafBit = 0x2000;  // turns a slid-down position back into leaf-number form
@@ -67,7 +66,8 @@ class TLh5Compressor {
 
   // Match finder.
   static int TrieSlot(int q, int b);
-  void SetNext(int link, int to);
+  uint16_t& Link(uint32_t at);
+  uint32_t LinkOf(const uint16_t& field) const;
   void TrieUnlink(int e);
   void TrieTakePlace(int old, int e);
   void TrieInit();
@@ -257,29 +257,31 @@ void TLh5Compressor::QueueItem(int s, unsigned o) {
 // ---- Match finder.
 
 // The children of a root are the most sought: they sit in RootChild, indexed by the first two
-// bytes of their strings, and keep that index in Prev. The children of an inner node hang in
-// hash chains keyed by the node and the next byte. Any spread of the keys serves, as a node has
-// at most one child per byte and the walk checks the parent.
+// bytes of their strings. The children of an inner node hang in hash chains keyed by the node
+// and the next byte. Any spread of the keys serves, as a node has at most one child per byte and
+// the walk checks the parent.
+//
+// Every entry in the trie is held by one link: a RootChild slot, a chain head or the Next of
+// the entry before it in its chain. Its Prev is where that link lies, as a byte offset in the
+// arrays, so that unlinking or replacing an entry takes no branch on the kind of link. A root's
+// child is a chain of one: its Next is 0.
 int TLh5Compressor::TrieSlot(int q, int b) {
   const uint32_t key = static_cast<uint32_t>(q) << 8 | static_cast<uint32_t>(b);
   return static_cast<int>((key * kSlotMultiplier) >> (32 - kTrieSlotBits));
 }
 
-// Points link (an entry's Next, or a chain slot given as kSlotTag + h) at to.
-void TLh5Compressor::SetNext(int link, int to) {
-  if (link >= kSlotTag) {
-    C.TrieHead[link - kSlotTag] = static_cast<uint16_t>(to);
-  } else {
-    T[link].Next = static_cast<uint16_t>(to);
-  }
+// The link field at a byte offset in the arrays.
+uint16_t& TLh5Compressor::Link(uint32_t at) {
+  return *reinterpret_cast<uint16_t*>(reinterpret_cast<std::byte*>(&C) + at);
+}
+
+uint32_t TLh5Compressor::LinkOf(const uint16_t& field) const {
+  return static_cast<uint32_t>(reinterpret_cast<const std::byte*>(&field) -
+                               reinterpret_cast<const std::byte*>(&C));
 }
 
 void TLh5Compressor::TrieUnlink(int e) {
-  if (T[e].Parent >= kRootBase) {
-    C.RootChild[T[e].Prev] = 0;
-    return;
-  }
-  SetNext(T[e].Prev, T[e].Next);
+  Link(T[e].Prev) = T[e].Next;
   T[T[e].Next].Prev = T[e].Prev;
 }
 
@@ -288,16 +290,12 @@ void TLh5Compressor::TrieUnlink(int e) {
 void TLh5Compressor::TrieTakePlace(int old, int e) {
   T[e].Parent = T[old].Parent;
   T[T[old].Parent].ChildXor ^= static_cast<uint16_t>(old ^ e);
-  const int prev = T[old].Prev;
-  T[e].Prev = static_cast<uint16_t>(prev);
-  if (T[old].Parent >= kRootBase) {
-    C.RootChild[prev] = static_cast<uint16_t>(e);
-    return;
-  }
+  const uint32_t prev = T[old].Prev;
+  T[e].Prev = prev;
+  Link(prev) = static_cast<uint16_t>(e);
   const int next = T[old].Next;
-  SetNext(prev, e);
   T[e].Next = static_cast<uint16_t>(next);
-  T[next].Prev = static_cast<uint16_t>(e);
+  T[next].Prev = LinkOf(T[e].Next);
 }
 
 void TLh5Compressor::TrieInit() {
@@ -326,7 +324,8 @@ void TLh5Compressor::TrieCountChild(int q, int r) {
 void TLh5Compressor::TrieAddRootChild(int key, int r) {
   C.RootChild[key] = static_cast<uint16_t>(r);
   const int q = kRootBase + (key >> 8);
-  T[r].Prev = static_cast<uint16_t>(key);
+  T[r].Next = 0;
+  T[r].Prev = LinkOf(C.RootChild[key]);
   T[r].Parent = static_cast<uint16_t>(q);
   TrieCountChild(q, r);
 }
@@ -337,8 +336,8 @@ void TLh5Compressor::TrieAddChild(int q, int b, int r) {
   const int t = C.TrieHead[h];
   C.TrieHead[h] = static_cast<uint16_t>(r);
   T[r].Next = static_cast<uint16_t>(t);
-  T[t].Prev = static_cast<uint16_t>(r);
-  T[r].Prev = static_cast<uint16_t>(kSlotTag + h);
+  T[t].Prev = LinkOf(T[r].Next);
+  T[r].Prev = LinkOf(C.TrieHead[h]);
   T[r].Parent = static_cast<uint16_t>(q);
   TrieCountChild(q, r);
 }

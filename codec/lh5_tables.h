@@ -64,8 +64,8 @@ struct alignas(16) TTrieEntry {
   uint16_t Parent;    // 0: not in the trie
   uint16_t Next;      // next entry of the hash chain; also the free list, and a replaced leaf's
                       // successor
-  uint16_t Prev;      // previous entry of the hash chain, or the chain's slot; for a child of
-                      // a root, its RootChild index
+  uint32_t Prev;      // where the link that holds this entry lies, as a byte offset in
+                      // TLh5CompressArrays
   uint16_t Position;  // a recent window position under an inner node
   uint16_t ChildXor;  // the children's numbers XORed: names the last child left
   uint8_t Level;      // string depth of an inner node or root
