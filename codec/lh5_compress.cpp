@@ -457,10 +457,17 @@ void TLh5Compressor::Lh5Advance() {
     uint8_t* text = S.Lh5Window.data();
     std::memmove(text, text + kWindowSize, kSlideBytes);
     int i = kFirstPosition;
-    for (;;) {
+    while (i < kTextEnd) {
+      // Whole spans of what the run holds, then one byte at a time to refill it or find the end.
+      const auto span = std::min<std::size_t>(Run.SourceBuffered(), kTextEnd - i);
+      if (span != 0) {
+        Run.TakeSourceBytes(text + i, span);
+        i += static_cast<int>(span);
+        continue;
+      }
       text[i] = Run.GetSourceByte();
       if (Run.EndOfInput) break;  // that byte does not count
-      if (++i == kTextEnd) break;
+      ++i;
     }
     Lh5Lookahead += i - kFirstPosition;
     Lh5Position = kWindowSize;
