@@ -8,7 +8,7 @@
 
 namespace vo {
 
-// Gives bytes to the run's sink, each as soon as its last bit is written.
+// Gives the run's sink four bytes at a time; FlushBits hands over the rest.
 class TBitWriter {
  public:
   explicit TBitWriter(TCodecRun& run) : Run(run) {}
@@ -17,22 +17,27 @@ class TBitWriter {
   void WriteBits(unsigned n, uint32_t v) {
     OutBits = (OutBits << n) | v;
     OutBitCount += n;
-    while (OutBitCount >= 8) {
-      OutBitCount -= 8;
-      Run.PutSinkByte(static_cast<uint8_t>(OutBits >> OutBitCount));
+    if (OutBitCount >= kWordBits) {
+      OutBitCount -= kWordBits;
+      Run.PutSinkWord(static_cast<uint32_t>(OutBits >> OutBitCount));
     }
   }
 
-  // Writes the last partial byte, its low bits zero.
+  // Writes the pending bits, the last partial byte with its low bits zero.
   void FlushBits() {
+    for (; OutBitCount >= 8; OutBitCount -= 8) {
+      Run.PutSinkByte(static_cast<uint8_t>(OutBits >> (OutBitCount - 8)));
+    }
     if (OutBitCount > 0) Run.PutSinkByte(static_cast<uint8_t>(OutBits << (8 - OutBitCount)));
     OutBits = 0;
     OutBitCount = 0;
   }
 
  private:
+  static constexpr unsigned kWordBits = 32;
+
   TCodecRun& Run;
-  uint64_t OutBits = 0;  // the low OutBitCount bits are pending, fewer than 8 between writes
+  uint64_t OutBits = 0;  // the low OutBitCount bits are pending, fewer than 32 between writes
   unsigned OutBitCount = 0;
 };
 

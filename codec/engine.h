@@ -64,6 +64,22 @@ class TCodecRun {
     ++SinkCount;
   }
 
+  // The four bytes of w, the highest first, as four calls of PutSinkByte would.
+  void PutSinkWord(uint32_t w) {
+    if (SinkLimit < 4 || SinkFill + 4 > kBufferSize || ScrambleOutput) {
+      for (int shift = 24; shift >= 0; shift -= 8) PutSinkByte(static_cast<uint8_t>(w >> shift));
+      return;
+    }
+    uint8_t* out = SinkBuffer.data() + SinkFill;
+    for (int i = 0; i < 4; ++i) {
+      out[i] = static_cast<uint8_t>(w >> (24 - 8 * i));
+      SinkSum += out[i];
+    }
+    SinkFill += 4;
+    SinkLimit -= 4;
+    SinkCount += 4;
+  }
+
   // Untaken bytes of SourceBuffer: as many GetSourceByte calls as this need no refill.
   std::size_t SourceBuffered() const { return SourceEnd - SourcePos; }
 

@@ -31,7 +31,6 @@ constexpr uint16_t kLeafBit = 0x2000;  // turns a slid-down position back into l
 constexpr unsigned kFlushThreshold = 16360;
 constexpr unsigned kFirstFlag = 0x80;
 constexpr int kItemsPerGroup = 8;
-constexpr int kFillBits = 7;
 constexpr unsigned kUnaryOnes = 0xFFFE;
 constexpr int kSkipLimit = 6;        // the skip field covers indexes 3..5
 constexpr int kZeroRunAwkward = 19;  // one more than the short form reaches, one less than the long
@@ -518,7 +517,7 @@ void TLh5Compressor::Compress() {
     }
   }
   SendBlock();
-  Lh5PutBits(kFillBits, 0);  // completes a partly filled last byte
+  Bits.FlushBits();  // completes a partly filled last byte with zero bits
 }
 
 }  // namespace

@@ -16,10 +16,10 @@ TEST(ProgressPercent, ExactBelow100001AndCoarseAbove) {
   struct Case {
     int32_t done, total, percent;
   };
-  const Case cases[] = {{0, 100, 0},         {50, 100, 50},          {8192, 20000, 40},
-                        {16384, 20000, 81},  {20000, 20000, 100},    {100000, 100000, 100},
-                        {8192, 401925, 2},   {221184, 401925, 55},   {401925, 401925, 100},
-                        {99999, 100001, 99}, {1, 0, 0}};
+  const Case cases[] = {
+      {0, 100, 0},           {50, 100, 50},         {8192, 20000, 40}, {16384, 20000, 81},
+      {20000, 20000, 100},   {100000, 100000, 100}, {8192, 401925, 2}, {221184, 401925, 55},
+      {401925, 401925, 100}, {99999, 100001, 99},   {1, 0, 0}};
   for (const Case& c : cases) EXPECT_EQ(ProgressPercent(c.done, c.total), c.percent);
 }
 
@@ -207,8 +207,8 @@ TEST(RunCodec, ExpansionChecksumIsTheSumOfTheBytesProduced) {
   EXPECT_EQ(sink.WriteCalls, std::vector<std::size_t>{6});
 }
 
-// The span operations must leave a run exactly as the same bytes one at a time would: the same
-// writes, sums, counts, key position, and the limit raised at the same byte.
+// The span and word operations must leave a run exactly as the same bytes one at a time would:
+// the same writes, sums, counts, key position, and the limit raised at the same byte.
 TEST(CodecRun, SpansActLikeBytesOneAtATime) {
   struct Case {
     std::vector<std::size_t> spans;
@@ -216,11 +216,8 @@ TEST(CodecRun, SpansActLikeBytesOneAtATime) {
     int32_t reserve;  // compressing: output limit is 20000 less this
   };
   const Case cases[] = {
-      {{8192}, 0, 0},
-      {{8191, 1, 1}, 0, 0},
-      {{5000, 5000, 7000}, 0x1234567, 0},
-      {{3, 16384, 3}, -5, 0},
-      {{12000, 9000}, 0, 1000},  // the limit falls inside the second span
+      {{8192}, 0, 0},           {{8191, 1, 1}, 0, 0},     {{5000, 5000, 7000}, 0x1234567, 0},
+      {{3, 16384, 3}, -5, 0},   {{12000, 9000}, 0, 1000},  // the limit falls inside the second span
       {{19000, 1000, 1}, 7, 0},  // exactly at the limit, then one byte more
   };
   const auto data = [](std::size_t i) { return static_cast<uint8_t>(i * 131 + (i >> 9)); };
@@ -231,8 +228,10 @@ TEST(CodecRun, SpansActLikeBytesOneAtATime) {
     TRecordingStream source(std::vector<uint8_t>(20000, 1));
     TRecordingStream byteSink;
     TRecordingStream spanSink;
+    TRecordingStream wordSink;
     TCodecRun bytes(settings, byteSink, source, 20000, TCodecMode::Compress, false);
     TCodecRun spans(settings, spanSink, source, 20000, TCodecMode::Compress, false);
+    TCodecRun words(settings, wordSink, source, 20000, TCodecMode::Compress, false);
     std::size_t at = 0;
     for (std::size_t n : c.spans) {
       std::vector<uint8_t> span(n);
@@ -250,16 +249,31 @@ TEST(CodecRun, SpansActLikeBytesOneAtATime) {
         spanRaised = true;
       }
       EXPECT_EQ(spanRaised, byteRaised);
+      // The span as words of four bytes, highest first, and its last bytes one at a time.
+      std::size_t wordBytes = 0;
+      try {
+        for (; wordBytes + 4 <= n; wordBytes += 4) {
+          words.PutSinkWord(static_cast<uint32_t>(span[wordBytes] << 24 |
+                                                  span[wordBytes + 1] << 16 |
+                                                  span[wordBytes + 2] << 8 | span[wordBytes + 3]));
+        }
+        for (; wordBytes < n; ++wordBytes) words.PutSinkByte(span[wordBytes]);
+      } catch (const EUnableToCompress&) {
+        wordBytes = n + 1;
+      }
+      EXPECT_EQ(wordBytes > n, byteRaised);
       at += n;
     }
-    bytes.FlushSink();
-    spans.FlushSink();
-    EXPECT_EQ(spanSink.WriteCalls, byteSink.WriteCalls);
-    EXPECT_EQ(spanSink.Data(), byteSink.Data());
-    EXPECT_EQ(spans.SinkSum, bytes.SinkSum);
-    EXPECT_EQ(spans.SinkCount, bytes.SinkCount);
-    EXPECT_EQ(spans.SinkLimit, bytes.SinkLimit);
-    EXPECT_EQ(spans.ScrambleByte(0), bytes.ScrambleByte(0));  // the same key position
+    for (TCodecRun* run : {&bytes, &spans, &words}) run->FlushSink();
+    const uint8_t nextKeyByte = bytes.ScrambleByte(0);
+    for (const auto& [sink, run] : {std::pair{&spanSink, &spans}, std::pair{&wordSink, &words}}) {
+      EXPECT_EQ(sink->WriteCalls, byteSink.WriteCalls);
+      EXPECT_EQ(sink->Data(), byteSink.Data());
+      EXPECT_EQ(run->SinkSum, bytes.SinkSum);
+      EXPECT_EQ(run->SinkCount, bytes.SinkCount);
+      EXPECT_EQ(run->SinkLimit, bytes.SinkLimit);
+      EXPECT_EQ(run->ScrambleByte(0), nextKeyByte);  // the same key position
+    }
   }
 }
 
