@@ -45,7 +45,10 @@ void TLh5Huffman::SiftDown(int i) {
   for (;;) {
     int j = 2 * i;
     if (j > HeapSize) break;
-    if (j < HeapSize && HeapCounts[Heap[j]] > HeapCounts[Heap[j + 1]]) ++j;  // left wins ties
+    // The right child when there is one and it is lighter (the left wins ties), picked
+    // without a branch: the two counts compare in no order a predictor could learn.
+    const int right = std::min(j + 1, HeapSize);
+    j += static_cast<int>(HeapCounts[Heap[j]] > HeapCounts[Heap[right]]);
     if (HeapCounts[v] <= HeapCounts[Heap[j]]) break;
     Heap[i] = Heap[j];
     i = j;
