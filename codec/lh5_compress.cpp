@@ -344,7 +344,7 @@ void TLh5Compressor::TrieAddChild(int q, int b, int r) {
   TrieCountChild(q, r);
 }
 
-void TLh5Compressor::TrieSplit(int old) {
+[[gnu::always_inline]] inline void TLh5Compressor::TrieSplit(int old) {
   const int added = TrieFreeHead;
   TrieFreeHead = T[added].Next;
   T[added].ChildCount = 0;

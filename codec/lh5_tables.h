@@ -51,7 +51,7 @@ inline constexpr std::size_t kTextSize = 16641;  // window when expanding, text 
 inline constexpr std::size_t kTreeNodeCount = 2 * kSymbolCount;
 inline constexpr std::size_t kSmallLengthRoom = 129;  // any announced count plus skipped zeros
 inline constexpr std::size_t kTrieEntryCount = 16385;
-inline constexpr int kTrieSlotBits = 15;
+inline constexpr int kTrieSlotBits = 16;
 inline constexpr std::size_t kPendingSize = 16385;
 
 using TSymbolTable = std::array<uint16_t, (1u << kSymbolTableBits) + 1>;
