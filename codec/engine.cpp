@@ -15,7 +15,9 @@ constexpr int32_t kExpandSinkLimit = 0x7FFFFFFF;
 constexpr int32_t kPercentExactBelow = 100001;
 
 // Gives up the rest of the time slice at each buffer boundary, as long runs always have.
-void YieldProcessor() { std::this_thread::yield(); }
+void YieldProcessor() {
+  std::this_thread::yield();
+}
 }  // namespace
 
 int32_t ProgressPercent(int32_t done, int32_t total) {
@@ -93,7 +95,9 @@ void TCodecRun::FlushSink() {
   SinkFill = 0;
 }
 
-void TCodecRun::RaiseSinkLimit() { throw EUnableToCompress(kMsgCouldNotCompress); }
+void TCodecRun::RaiseSinkLimit() {
+  throw EUnableToCompress(kMsgCouldNotCompress);
+}
 
 int32_t RunCodec(const TCodecSettings& component, TStream& sink, TStream& source,
                  int32_t sourceCount, int32_t outputSize, uint8_t method, uint32_t& checksum,
