@@ -24,7 +24,6 @@ constexpr int kRootBase = kWindowSize;               // root(b) = 8192 + b; leav
 constexpr int kRootCount = 256;
 constexpr int kLastInnerNode = kWindowSize - 1;
 constexpr int kLeafEnd = 2 * kWindowSize;
-constexpr uint32_t kSlotMultiplier = 0x9E3779B1u;
 constexpr uint16_t kPendingFlag = 0x8000;
 constexpr uint16_t kPositionBits = 0x7FFF;
 constexpr uint16_t kLeafBit = 0x2000;  // turns a slid-down position back into leaf-number form
@@ -64,7 +63,6 @@ class TLh5Compressor {
   void QueueItem(int s, unsigned o);
 
   // Match finder.
-  static int TrieSlot(int q, int b);
   uint16_t& Link(uint32_t at);
   uint32_t LinkOf(const uint16_t& field) const;
   void TrieUnlink(int e);
@@ -259,19 +257,12 @@ void TLh5Compressor::QueueItem(int s, unsigned o) {
 // ---- Match finder.
 
 // The children of a root are the most sought: they sit in RootChild, indexed by the first two
-// bytes of their strings. The children of an inner node hang in hash chains keyed by the node
-// and the next byte. Any spread of the keys serves, as a node has at most one child per byte and
-// the walk checks the parent.
+// bytes of their strings. The children of an inner node hang in hash chains (TrieSlot).
 //
 // Every entry in the trie is held by one link: a RootChild slot, a chain head or the Next of
 // the entry before it in its chain. Its Prev is where that link lies, as a byte offset in the
 // arrays, so that unlinking or replacing an entry takes no branch on the kind of link. A root's
 // child is a chain of one: its Next is 0.
-int TLh5Compressor::TrieSlot(int q, int b) {
-  const uint32_t key = static_cast<uint32_t>(q) << 8 | static_cast<uint32_t>(b);
-  return static_cast<int>((key * kSlotMultiplier) >> (32 - kTrieSlotBits));
-}
-
 // The link field at a byte offset in the arrays.
 uint16_t& TLh5Compressor::Link(uint32_t at) {
   return *reinterpret_cast<uint16_t*>(reinterpret_cast<std::byte*>(&C) + at);

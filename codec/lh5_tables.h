@@ -56,6 +56,15 @@ inline constexpr std::size_t kPendingSize = 16385;
 
 using TSymbolTable = std::array<uint16_t, (1u << kSymbolTableBits) + 1>;
 
+// The hash chain that holds the child of inner node q (1..8191) for byte b. A lookup walks the
+// chain for the first entry whose parent is q, without looking at bytes, so the slots of one
+// node must differ for every byte; the multiplier spreads the 256 keys of each node that far.
+inline int TrieSlot(int q, int b) {
+  constexpr uint32_t kSlotMultiplier = 0x9E3779B1u;
+  const uint32_t key = static_cast<uint32_t>(q) << 8 | static_cast<uint32_t>(b);
+  return static_cast<int>((key * kSlotMultiplier) >> (32 - kTrieSlotBits));
+}
+
 // One entry of the match finder's trie, for an inner node (1..8191), a root (8192..8447) or a
 // leaf (8192..16383). Roots and leaves share numbers: a root uses only Level, ChildCount,
 // ChildXor and Position, a leaf only Parent, Prev and Next. The fields a step reads lie in one

@@ -264,6 +264,22 @@ TEST(Lh5, HuffmanSmallCases) {
   EXPECT_EQ(code[4], 0xC000);
 }
 
+// A child lookup checks only the parent, so two children of one node in one chain would be
+// confused: every inner node must have its own slot for each byte.
+TEST(Lh5, ChildSlotsOfOneNodeNeverShareAChain) {
+  constexpr int kInnerNodes = 8191;
+  int sharedNodes = 0;
+  for (int q = 1; q <= kInnerNodes; ++q) {
+    std::array<int, 256> slots{};
+    for (int b = 0; b < 256; ++b) slots[b] = lh5::TrieSlot(q, b);
+    std::sort(slots.begin(), slots.end());
+    if (std::adjacent_find(slots.begin(), slots.end()) != slots.end()) ++sharedNodes;
+    EXPECT_GE(slots.front(), 0);
+    EXPECT_LT(slots.back(), 1 << lh5::kTrieSlotBits);
+  }
+  EXPECT_EQ(sharedNodes, 0);
+}
+
 // The engine scrambles the stream under a key; expansion with the key restores the input.
 TEST(Lh5, KeyedRoundTrip) {
   const Bytes plain = test::TextBytes(30000, 9);
