@@ -70,8 +70,8 @@ class TLh5Compressor {
   void TrieInit();
   int TrieFindChild(int q, int b);
   void TrieAddChild(int q, int b, int r);
-  // A root keeps no position: writes meant for an inner node go to the unused entry 0 when the
-  // node is a root, which spares a branch the predictor would often miss.
+  // A root keeps no position: a write meant for an inner node goes to entry 0 when the node is
+  // a root, which spares a branch the predictor would often miss.
   static int IfInner(int q) { return q < kRootBase ? q : 0; }
   void TrieAddRootChild(int key, int r);
   void TrieCountChild(int q, int r);
@@ -263,6 +263,11 @@ void TLh5Compressor::QueueItem(int s, unsigned o) {
 // the entry before it in its chain. Its Prev is where that link lies, as a byte offset in the
 // arrays, so that unlinking or replacing an entry takes no branch on the kind of link. A root's
 // child is a chain of one: its Next is 0.
+//
+// Entry 0 stands for no node and takes writes meant for none: the Prev of the entry after the
+// last of a chain, the position pending for a root, and the parent a lookup seeks, which ends
+// every chain walk there.
+
 // The link field at a byte offset in the arrays.
 uint16_t& TLh5Compressor::Link(uint32_t at) {
   return *reinterpret_cast<uint16_t*>(reinterpret_cast<std::byte*>(&C) + at);
