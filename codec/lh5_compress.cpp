@@ -23,7 +23,6 @@ constexpr int kSlideBytes = kTextEnd - kWindowSize;  // moved down at each slide
 constexpr int kRootBase = kWindowSize;               // root(b) = 8192 + b; leaves are 8192..16383
 constexpr int kRootCount = 256;
 constexpr int kLastInnerNode = kWindowSize - 1;
-constexpr int kLeafEnd = 2 * kWindowSize;
 constexpr uint16_t kPendingFlag = 0x8000;
 constexpr uint16_t kPositionBits = 0x7FFF;
 constexpr uint16_t kLeafBit = 0x2000;  // turns a slid-down position back into leaf-number form
