@@ -18,12 +18,15 @@
 #include "codec/lzh_bits.h"
 #include "codec/lzh_model.h"
 #include "core/exception.h"
+#include "test_data.h"
 #include "test_streams.h"
 
 namespace vo {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::RandomBytes;
+using test::TextBytes;
 using test::TRecordingStream;
 
 // Room for any output: the compressed stream may be longer than its input.
@@ -57,28 +60,6 @@ Bytes Expand(const Bytes& packed, int32_t count) {
 Bytes Repeat(const std::string& text, int times) {
   Bytes out;
   for (int i = 0; i < times; ++i) out.insert(out.end(), text.begin(), text.end());
-  return out;
-}
-
-Bytes RandomBytes(std::size_t n, uint32_t seed) {
-  std::mt19937 gen(seed);
-  Bytes out(n);
-  for (uint8_t& b : out) b = static_cast<uint8_t>(gen());
-  return out;
-}
-
-// Words drawn from a small vocabulary, so that matches of all lengths and distances occur.
-Bytes Text(std::size_t n, uint32_t seed) {
-  static const char* const kWords[] = {"the ",  "window ", "slides ", "over ",    "bytes, ",
-                                       "and ",  "a ",      "match ",  "repeats ", "what\n",
-                                       "came ", "before ", "it; ",    "codes ",   "adapt. "};
-  std::mt19937 gen(seed);
-  Bytes out;
-  while (out.size() < n) {
-    const std::string word = kWords[gen() % std::size(kWords)];
-    out.insert(out.end(), word.begin(), word.end());
-  }
-  out.resize(n);
   return out;
 }
 
@@ -132,7 +113,7 @@ TEST(Lzh, CountOfZeroOrLessReadsAndWritesNothing) {
 
 TEST(Lzh, RoundTrips) {
   Bytes spacesFirst(60, ' ');
-  const Bytes text = Text(5000, 4);
+  const Bytes text = TextBytes(5000, 4);
   spacesFirst.insert(spacesFirst.end(), text.begin(), text.end());
   struct Case {
     const char* what;
@@ -145,7 +126,7 @@ TEST(Lzh, RoundTrips) {
       {"two bytes", {0x00, 0xFF}, 2},
       {"three equal bytes", {7, 7, 7}, 2},
       {"random", RandomBytes(100000, 1), 1.2},
-      {"text", Text(300000, 2), 0.5},
+      {"text", TextBytes(300000, 2), 0.5},
       {"executable", OwnExecutable(4096, 200000), 0.9},
       {"one repeated byte", Bytes(100000, 0xAB), 0.025},
       {"sixty spaces first", spacesFirst, 0.5},
@@ -547,7 +528,7 @@ TEST(LzhPeer, LhasaExtractsOurStreamAsLh1WithItsCrcCheckPassing) {
     Bytes plain;
   };
   const Case cases[] = {
-      {"abc.txt", test::Bytes("abc")},       {"text.txt", Text(120000, 5)},
+      {"abc.txt", test::Bytes("abc")},       {"text.txt", TextBytes(120000, 5)},
       {"random.bin", RandomBytes(70000, 6)}, {"exe.bin", OwnExecutable(0, 150000)},
       {"same.bin", Bytes(50000, 0)},
   };
@@ -583,7 +564,7 @@ TEST(LzhPeer, LhasaExtractsOurStreamAsLh1WithItsCrcCheckPassing) {
 }
 
 TEST(Lzh, ShortOrDamagedInputReadsAsZeroBitsAndStopsAtTheCount) {
-  const Bytes packed = Compress(Text(3000, 9));
+  const Bytes packed = Compress(TextBytes(3000, 9));
   for (const std::size_t cut : {std::size_t{0}, std::size_t{1}, packed.size() / 2}) {
     const Bytes shortStream(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(cut));
     Bytes padded = shortStream;

@@ -10,11 +10,10 @@
 #include <vector>
 
 #include "codec/engine.h"
+#include "test_data.h"
 #include "test_streams.h"
 
 namespace vo::test {
-
-using ByteVector = std::vector<uint8_t>;
 
 // Room for streams longer than their input, as random data gives.
 inline constexpr int32_t kNoCompressLimit = -(1 << 24);
@@ -42,13 +41,6 @@ inline ByteVector CompressLh5Bytes(const ByteVector& plain, int32_t reserve = kN
   return sink.Data();
 }
 
-inline ByteVector RandomBytes(std::size_t n, uint32_t seed) {
-  std::mt19937 random(seed);
-  ByteVector out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(random());
-  return out;
-}
-
 // Random bytes from {0x00, 0x14, 0x29, 0x2C}: the literal code lengths then hold runs of 19, 20
 // and 2 zero lengths, the runs that need each form of the zero-run code.
 inline ByteVector ZeroRunBytes(std::size_t n, uint32_t seed) {
@@ -56,22 +48,6 @@ inline ByteVector ZeroRunBytes(std::size_t n, uint32_t seed) {
   std::mt19937 random(seed);
   ByteVector out(n);
   for (uint8_t& b : out) b = kLetters[random() % std::size(kLetters)];
-  return out;
-}
-
-// Words drawn at random from a small vocabulary: many matches of varied lengths and offsets.
-inline ByteVector TextBytes(std::size_t n, uint32_t seed) {
-  static const char* const kWords[] = {"the ",     "window ", "slides ", "over ",  "a ",
-                                       "block ",   "of ",     "codes ",  "and ",   "matches ",
-                                       "install",  "er\r\n",  "length ", "offset", ", ",
-                                       "Huffman ", "tree ",   "leaf ",   "node ",  "\t"};
-  std::mt19937 random(seed);
-  ByteVector out;
-  while (out.size() < n) {
-    const std::string word = kWords[random() % std::size(kWords)];
-    out.insert(out.end(), word.begin(), word.end());
-  }
-  out.resize(n);
   return out;
 }
 
