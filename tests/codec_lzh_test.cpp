@@ -140,6 +140,32 @@ TEST(Lzh, RoundTrips) {
   }
 }
 
+// The bytes that write(bits) gives a bit writer on a fresh run, its last byte flushed.
+template <class Write>
+Bytes WrittenBits(Write write) {
+  TRecordingStream none;
+  TRecordingStream packed;
+  TCodecRun run(TCodecSettings{}, packed, none, 0, TCodecMode::Expand, false);
+  lzh::TLzhBitWriter bits(run);
+  write(bits);
+  bits.FlushBits();
+  run.FlushSink();
+  return packed.Data();
+}
+
+// A bit reader over the given bytes, with the run and streams it reads through.
+struct TBitSource {
+  explicit TBitSource(const Bytes& packed)
+      : Source(packed),
+        Run(TCodecSettings{}, Sink, Source, static_cast<int32_t>(packed.size()), TCodecMode::Expand,
+            false),
+        Bits(Run) {}
+  TRecordingStream Source;
+  TRecordingStream Sink;
+  TCodecRun Run;
+  lzh::TLzhBitReader Bits;
+};
+
 // The items of a stream: a literal byte, or a match as (length, offset).
 struct TItem {
   bool match;
@@ -154,13 +180,10 @@ std::ostream& operator<<(std::ostream& out, const TItem& item) {
 }
 
 std::vector<TItem> Items(const Bytes& packed, std::size_t count) {
-  TRecordingStream source(packed);
-  TRecordingStream sink;
-  TCodecRun run(TCodecSettings{}, sink, source, static_cast<int32_t>(packed.size()),
-                TCodecMode::Expand, false);
+  TBitSource source(packed);
+  lzh::TLzhBitReader& bits = source.Bits;
   lzh::TLzhModel model;
   model.InitLzhModel();
-  lzh::TLzhBitReader bits(run);
   std::vector<TItem> items;
   for (std::size_t produced = 0; produced < count;) {
     const unsigned s = lzh::ReadLzhSymbol(model, bits);
@@ -177,23 +200,18 @@ std::vector<TItem> Items(const Bytes& packed, std::size_t count) {
 
 // The stream of the given items, written from a fresh model.
 Bytes Stream(const std::vector<TItem>& items) {
-  TRecordingStream none;
-  TRecordingStream packed;
-  TCodecRun run(TCodecSettings{}, packed, none, 0, TCodecMode::Expand, false);
-  lzh::TLzhModel model;
-  model.InitLzhModel();
-  lzh::TLzhBitWriter bits(run);
-  for (const TItem& item : items) {
-    if (!item.match) {
-      lzh::WriteLzhSymbol(model, bits, item.value);
-    } else {
-      lzh::WriteLzhSymbol(model, bits, lzh::MatchSymbol(item.value));
-      lzh::WriteMatchOffset(bits, item.offset);
+  return WrittenBits([&](lzh::TLzhBitWriter& bits) {
+    lzh::TLzhModel model;
+    model.InitLzhModel();
+    for (const TItem& item : items) {
+      if (!item.match) {
+        lzh::WriteLzhSymbol(model, bits, item.value);
+      } else {
+        lzh::WriteLzhSymbol(model, bits, lzh::MatchSymbol(item.value));
+        lzh::WriteMatchOffset(bits, item.offset);
+      }
     }
-  }
-  bits.FlushBits();
-  run.FlushSink();
-  return packed.Data();
+  });
 }
 
 TEST(Lzh, ExpanderCopiesMatchesByteByByteFromTheRing) {
@@ -285,16 +303,12 @@ TEST(LzhModel, InitialCodes) {
   const Case cases[] = {{116, {0x00}},     {117, {0x01}},     {313, {0xC5}},
                         {0, {0xC6, 0x00}}, {1, {0xC6, 0x80}}, {115, {0xFF, 0x80}}};
   for (const Case& c : cases) {
-    TRecordingStream source;
-    TRecordingStream sink;
-    TCodecRun run(TCodecSettings{}, sink, source, 0, TCodecMode::Expand, false);
-    lzh::TLzhModel fresh;
-    fresh.InitLzhModel();
-    lzh::TLzhBitWriter bits(run);
-    lzh::WriteLzhSymbol(fresh, bits, c.symbol);
-    bits.FlushBits();
-    run.FlushSink();
-    EXPECT_EQ(sink.Data(), c.bytes) << c.symbol;
+    const Bytes written = WrittenBits([&](lzh::TLzhBitWriter& bits) {
+      lzh::TLzhModel fresh;
+      fresh.InitLzhModel();
+      lzh::WriteLzhSymbol(fresh, bits, c.symbol);
+    });
+    EXPECT_EQ(written, c.bytes) << c.symbol;
   }
 }
 
@@ -417,22 +431,12 @@ TEST(LzhModel, CodesLongerThan16BitsAreWrittenInTwoPiecesAndReadBack) {
 
   const std::vector<unsigned> symbols = {deepest, 19, deepest, 0, 313, deepest, 12, 200, deepest};
   lzh::TLzhModel writer = model;
-  TRecordingStream none;
-  TRecordingStream packed;
-  {
-    TCodecRun run(TCodecSettings{}, packed, none, 0, TCodecMode::Expand, false);
-    lzh::TLzhBitWriter bits(run);
+  const Bytes packed = WrittenBits([&](lzh::TLzhBitWriter& bits) {
     for (unsigned s : symbols) lzh::WriteLzhSymbol(writer, bits, s);
-    bits.FlushBits();
-    run.FlushSink();
-  }
+  });
   lzh::TLzhModel reader = model;
-  TRecordingStream source(packed.Data());
-  TRecordingStream sink;
-  TCodecRun run(TCodecSettings{}, sink, source, static_cast<int32_t>(packed.Data().size()),
-                TCodecMode::Expand, false);
-  lzh::TLzhBitReader bits(run);
-  for (unsigned s : symbols) EXPECT_EQ(lzh::ReadLzhSymbol(reader, bits), s);
+  TBitSource source(packed);
+  for (unsigned s : symbols) EXPECT_EQ(lzh::ReadLzhSymbol(reader, source.Bits), s);
 }
 
 TEST(LzhOffsets, CodeTableAndEveryOffsetReadsBack) {
@@ -452,21 +456,11 @@ TEST(LzhOffsets, CodeTableAndEveryOffsetReadsBack) {
     EXPECT_EQ(row.Length, length);
     EXPECT_EQ(v >> (8 - length), lzh::OffsetCodeTable[row.Upper].Code >> (8 - length)) << v;
   }
-  TRecordingStream none;
-  TRecordingStream packed;
-  {
-    TCodecRun run(TCodecSettings{}, packed, none, 0, TCodecMode::Expand, false);
-    lzh::TLzhBitWriter bits(run);
+  const Bytes packed = WrittenBits([](lzh::TLzhBitWriter& bits) {
     for (unsigned o = 0; o < lzh::kWindowSize; ++o) lzh::WriteMatchOffset(bits, o);
-    bits.FlushBits();
-    run.FlushSink();
-  }
-  TRecordingStream sink;
-  TRecordingStream source(packed.Data());
-  TCodecRun run(TCodecSettings{}, sink, source, static_cast<int32_t>(packed.Data().size()),
-                TCodecMode::Expand, false);
-  lzh::TLzhBitReader bits(run);
-  for (unsigned o = 0; o < lzh::kWindowSize; ++o) ASSERT_EQ(lzh::ReadMatchOffset(bits), o);
+  });
+  TBitSource source(packed);
+  for (unsigned o = 0; o < lzh::kWindowSize; ++o) ASSERT_EQ(lzh::ReadMatchOffset(source.Bits), o);
 }
 
 // The CRC-16 of the LHA family: reflected polynomial 0xA001, starting from 0.
