@@ -52,6 +52,17 @@ class TLzhCompressor {
   // Only the last position a step advances over needs its match; the others skip the tally.
   template <bool kFindMatch>
   void TreeInsert(unsigned r);
+  // Inserts r as TreeInsert<false> would, given a position c in a tree whose string shares at
+  // least `known` (3 or more, so c is in r's tree) bytes with r's: the search starts from c
+  // instead of the root, and ends where the search from the root would.
+  void TreeInsertNear(unsigned r, unsigned c, unsigned known);
+  // Lets r take the place of its twin (see TwinOf) when their strings are equal.
+  template <bool kFindMatch>
+  bool TakeTwinPlace(unsigned r);
+  // The search of TreeInsert from `parent` on, where r's string shares i bytes with parent's
+  // and lies to its left (or right); link is parent's link on that side.
+  template <bool kFindMatch>
+  void Descend(unsigned r, unsigned parent, uint16_t* link, unsigned i, bool left);
   void TreeRemove(unsigned p);
   void InheritPrefix(unsigned y, unsigned x, unsigned a);
   void MeasurePrefix(unsigned y, unsigned a, unsigned j);
@@ -109,25 +120,72 @@ void TLzhCompressor::TakePlace(unsigned p, unsigned r) {
 }
 
 template <bool kFindMatch>
-void TLzhCompressor::TreeInsert(unsigned r) {
-  const uint8_t* const key = &LzhWindow[r];
+bool TLzhCompressor::TakeTwinPlace(unsigned r) {
   // In a run that repeats with a period, each string equals one already in a tree: the search
   // would end there, so the last byte is compared and r takes its place at once.
-  if (r == TwinOf && Tree[Twin].TreeParent != kTreeNil &&
-      key[kMaxMatch - 1] == LzhWindow[Twin + kMaxMatch - 1]) {
-    const unsigned twin = Twin;
-    TakePlace(twin, r);
-    if constexpr (kFindMatch) SetMatch(kMaxMatch, ((r - twin) & kWindowMask) - 1);
+  if (r != TwinOf || Tree[Twin].TreeParent == kTreeNil ||
+      LzhWindow[r + kMaxMatch - 1] != LzhWindow[Twin + kMaxMatch - 1]) {
+    TwinOf = kTreeNil;
+    return false;
+  }
+  const unsigned twin = Twin;
+  TakePlace(twin, r);
+  if constexpr (kFindMatch) SetMatch(kMaxMatch, ((r - twin) & kWindowMask) - 1);
+  return true;
+}
+
+template <bool kFindMatch>
+void TLzhCompressor::TreeInsert(unsigned r) {
+  if (TakeTwinPlace<kFindMatch>(r)) return;
+  const uint8_t* const key = &LzhWindow[r];
+  const unsigned slot = RootSlot(key[0], key[1], key[2]);
+  // One tree holds one first byte; a slot's tree hangs from its only link.
+  Descend<kFindMatch>(r, slot, &RootTree[slot - kFirstRootSlot], 1, false);
+}
+
+void TLzhCompressor::TreeInsertNear(unsigned r, unsigned c, unsigned known) {
+  if (TakeTwinPlace<false>(r)) return;
+  const uint8_t* const key = &LzhWindow[r];
+  unsigned i = static_cast<unsigned>(
+      CommonLengthPadded(key, &LzhWindow[c], static_cast<int>(known), kMaxMatch));
+  if (i == kMaxMatch) {
+    TakePlace(c, r);
     return;
   }
-  TwinOf = kTreeNil;
-  const unsigned slot = RootSlot(key[0], key[1], key[2]);
-  uint16_t* link = &RootTree[slot - kFirstRootSlot];
-  unsigned parent = slot;
-  unsigned i = 1;                   // bytes known to agree: one tree holds one first byte
+  // The search from the root follows c's path down to the first node on it that parts r's
+  // string from c's, and turns there; at c itself when no node above parts them. A node that
+  // parts them lies beyond c on r's side, so it holds c on its other side: only those
+  // ancestors are compared. An equal string, wherever it is, lies on the search path.
+  const unsigned side = key[i] < LzhWindow[c + i] ? kLeft : kRight;
+  unsigned turn = c;   // the lowest node found so far where the search turns away
+  unsigned floor = i;  // bytes r's string surely shares with the node above y
+  for (unsigned y = c;;) {
+    const unsigned a = Tree[y].TreeParent;
+    if (IsRootSlot(a)) break;
+    floor = std::min<unsigned>(floor, Tree[y].TreePrefix);
+    if (Tree[a].Child[side] != y) {
+      const uint8_t* const node = &LzhWindow[a];
+      const auto shared =
+          static_cast<unsigned>(CommonLengthPadded(key, node, static_cast<int>(floor), kMaxMatch));
+      if (shared == kMaxMatch) {
+        TakePlace(a, r);
+        return;
+      }
+      if ((key[shared] < node[shared] ? kLeft : kRight) != side) break;
+      turn = a;
+      i = shared;
+      floor = shared;
+    }
+    y = a;
+  }
+  Descend<false>(r, turn, &Tree[turn].Child[side], i, side == kLeft);
+}
+
+template <bool kFindMatch>
+void TLzhCompressor::Descend(unsigned r, unsigned parent, uint16_t* link, unsigned i, bool left) {
+  const uint8_t* const key = &LzhWindow[r];
   unsigned length = kMinMatch - 1;  // the best match so far; shorter than kMinMatch is none
   unsigned offset = 0;
-  bool left = false;
   while (*link != kTreeNil) {
     const unsigned p = *link;
     const uint8_t* const node = &LzhWindow[p];
@@ -242,6 +300,9 @@ void TLzhCompressor::Compress() {
       WriteMatchOffset(Bits, MatchOffset);
     }
     const unsigned n = MatchLength;
+    // Within a match, the string at each position shares the rest of the match with the one
+    // at the same distance into its source: the insertion can search from there.
+    const unsigned source = (r - MatchOffset - 1) & kWindowMask;
     unsigned i = 0;
     for (; i < n; ++i) {
       const uint8_t b = Run.GetSourceByte();
@@ -251,7 +312,11 @@ void TLzhCompressor::Compress() {
       if (s < kWindowTail) LzhWindow[s + kWindowSize] = b;
       s = (s + 1) & kWindowMask;
       r = (r + 1) & kWindowMask;
-      if (i + 1 < n) {
+      const unsigned shared = n - (i + 1);
+      const unsigned near = (source + i + 1) & kWindowMask;
+      if (shared >= kMinMatch && Tree[near].TreeParent != kTreeNil) {
+        TreeInsertNear(r, near, shared);
+      } else if (i + 1 < n) {
         TreeInsert<false>(r);
       } else {
         TreeInsert<true>(r);
