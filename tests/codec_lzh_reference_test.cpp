@@ -115,6 +115,15 @@ ByteVector HashSplit(std::size_t size, uint32_t seed) {
   return out;
 }
 
+// Random letters of a small alphabet: strings share long prefixes, and many matches of one
+// length compete, so the choice among them depends on the shape of the trees.
+ByteVector FewLetters(std::size_t size, unsigned letters, uint32_t seed) {
+  std::mt19937 random(seed);
+  ByteVector out(size);
+  for (uint8_t& b : out) b = static_cast<uint8_t>('a' + random() % letters);
+  return out;
+}
+
 // A run of period bytes repeated, after a lead-in and with a text tail; when broken, two of its
 // bytes are changed far apart so that the run restarts.
 ByteVector PeriodicRun(std::size_t period, std::size_t length, bool broken) {
@@ -135,11 +144,21 @@ ByteVector Mixed(std::size_t size) {
   ByteVector out;
   for (uint32_t part = 0; out.size() < size; ++part) {
     switch (part % 5) {
-      case 0: Append(out, TextBytes(20000, part)); break;
-      case 1: Append(out, RandomBytes(3000, part)); break;
-      case 2: Append(out, ByteVector(5000 + part, static_cast<uint8_t>(part))); break;
-      case 3: Append(out, FarRepeats(15000, part)); break;
-      default: Append(out, Repeat(RandomBytes(part % 70 + 1, part), 9000)); break;
+      case 0:
+        Append(out, TextBytes(20000, part));
+        break;
+      case 1:
+        Append(out, RandomBytes(3000, part));
+        break;
+      case 2:
+        Append(out, ByteVector(5000 + part, static_cast<uint8_t>(part)));
+        break;
+      case 3:
+        Append(out, FarRepeats(15000, part));
+        break;
+      default:
+        Append(out, Repeat(RandomBytes(part % 70 + 1, part), 9000));
+        break;
     }
   }
   out.resize(size);
@@ -173,6 +192,9 @@ std::vector<TInput> Inputs() {
       {"far repeats", FarRepeats(60000, 1)},
       {"near-equal strings", NearEqual(40000, 1)},
       {"hash split", HashSplit(20000, 1)},
+      {"two letters", FewLetters(20000, 2, 1)},
+      {"three letters", FewLetters(20000, 3, 2)},
+      {"four letters", FewLetters(20000, 4, 3)},
       {"mixed", Mixed(400000)},
       {"this executable", test::ReadFileBytes("/proc/self/exe", 60000)},
   };
@@ -190,8 +212,8 @@ std::vector<TInput> Inputs() {
   // Runs that each string of which equals an earlier one over all 60 bytes (periods up to 60)
   // or not (61 to 70), three times round the ring and more.
   for (std::size_t period = 1; period <= 70; ++period) {
-    inputs.push_back({"period " + std::to_string(period),
-                      PeriodicRun(period, 3 * kRing + 61 * period, false)});
+    inputs.push_back(
+        {"period " + std::to_string(period), PeriodicRun(period, 3 * kRing + 61 * period, false)});
   }
   for (std::size_t period : {1, 2, 3, 4, 7, 16, 59, 60, 61, 64, 70}) {
     inputs.push_back(
@@ -233,7 +255,8 @@ TEST(LzhReference, CompressLzhWritesTheSameBytesAndTheyExpandBack) {
     ASSERT_EQ(ExpandLzhBytes(expected, input.Data.size()), input.Data) << input.Name;
     const ByteVector actual = CompressLzhBytes(input.Data);
     if (actual == expected) continue;
-    const auto [a, e] = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+    const auto [a, e] =
+        std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
     ADD_FAILURE() << input.Name << " (" << input.Data.size() << " bytes): CompressLzh wrote "
                   << actual.size() << " bytes, the reference " << expected.size()
                   << "; first difference at byte " << (a - actual.begin())
@@ -245,7 +268,7 @@ TEST(LzhReference, CompressLzhWritesTheSameBytesAndTheyExpandBack) {
 }
 
 // The reference checks its trees and the longest match before coding steps: every step of
-// short and tree-stressing inputs, every 7th or 41st of longer ones.
+// short and tree-stressing inputs, every 13th or 101st of longer ones.
 TEST(LzhReference, TreesStaySoundAndEveryMatchIsTheLongest) {
   struct Case {
     const char* name;
@@ -256,10 +279,11 @@ TEST(LzhReference, TreesStaySoundAndEveryMatchIsTheLongest) {
       {"text 2000", TextBytes(2000, 7), 1},
       {"near-equal strings", NearEqual(6000, 2), 1},
       {"hash split", HashSplit(5000, 2), 1},
+      {"two letters", FewLetters(3000, 2, 4), 1},
       {"broken period 61", PeriodicRun(61, kRing + 500, true), 1},
       {"spaces 70", ByteVector(70, ' '), 1},
-      {"far repeats", FarRepeats(30000, 2), 7},
-      {"mixed", Mixed(60000), 41},
+      {"far repeats", FarRepeats(20000, 2), 13},
+      {"mixed", Mixed(60000), 101},
   };
   for (const Case& c : cases) {
     try {
