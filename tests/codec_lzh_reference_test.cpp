@@ -209,8 +209,9 @@ std::vector<TInput> Inputs() {
   for (std::size_t n = 1; n <= 70; ++n) {
     inputs.push_back({"spaces " + std::to_string(n), ByteVector(n, ' ')});
   }
-  // Runs that each string of which equals an earlier one over all 60 bytes (periods up to 60)
-  // or not (61 to 70), three times round the ring and more.
+  // Periodic runs, three times round the ring and more: each string equals the one a period
+  // earlier in all 60 bytes and replaces it in its tree; with periods up to 60 the match overlaps
+  // the bytes it makes.
   for (std::size_t period = 1; period <= 70; ++period) {
     inputs.push_back(
         {"period " + std::to_string(period), PeriodicRun(period, 3 * kRing + 61 * period, false)});
@@ -222,8 +223,9 @@ std::vector<TInput> Inputs() {
   return inputs;
 }
 
-// The shortest prefix of plain whose compression differs, found by halving.
-std::size_t ShortestDifferingPrefix(const ByteVector& plain) {
+// A length of prefix of plain that the two compressors code differently while the prefix one
+// byte shorter they code alike, found by halving: a small case to look at.
+std::size_t DifferingPrefixLength(const ByteVector& plain) {
   std::size_t same = 0;
   std::size_t differs = plain.size();
   while (differs - same > 1) {
@@ -255,13 +257,13 @@ TEST(LzhReference, CompressLzhWritesTheSameBytesAndTheyExpandBack) {
     ASSERT_EQ(ExpandLzhBytes(expected, input.Data.size()), input.Data) << input.Name;
     const ByteVector actual = CompressLzhBytes(input.Data);
     if (actual == expected) continue;
-    const auto [a, e] =
-        std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+    const auto first =
+        std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first;
     ADD_FAILURE() << input.Name << " (" << input.Data.size() << " bytes): CompressLzh wrote "
                   << actual.size() << " bytes, the reference " << expected.size()
-                  << "; first difference at byte " << (a - actual.begin())
-                  << "; the shortest differing prefix found is "
-                  << ShortestDifferingPrefix(input.Data) << " bytes";
+                  << "; first difference at byte " << (first - actual.begin()) << "; its first "
+                  << DifferingPrefixLength(input.Data)
+                  << " bytes differ already, one byte fewer do not";
   }
   RecordProperty("inputs", static_cast<int>(inputs.size()));
   RecordProperty("bytes", static_cast<int>(bytes));
