@@ -56,6 +56,14 @@ class TLzhCompressor {
   // least `known` (3 or more, so c is in r's tree) bytes with r's: the search starts from c
   // instead of the root, and ends where the search from the root would.
   void TreeInsertNear(unsigned r, unsigned c, unsigned known);
+  // For the position after the last one inserted, inside a match: a position in a tree whose
+  // string shares Known (3 or more) bytes with its string, or kTreeNil. `source` is the
+  // position at the same distance into the match's source, which shares `shared` bytes.
+  struct TNear {
+    unsigned Position;
+    unsigned Known;
+  };
+  TNear NearString(unsigned source, unsigned shared) const;
   // Lets r take the place of its twin (see TwinOf) when their strings are equal.
   template <bool kFindMatch>
   bool TakeTwinPlace(unsigned r);
@@ -87,6 +95,10 @@ class TLzhCompressor {
   std::array<uint8_t, kWindowSize + kWindowTail + kWindowPad> LzhWindow;
   std::array<TTreeNode, kWindowSize + 1> Tree;  // the last entry is the scratch kTreeNil
   std::array<uint16_t, kRootSlotCount> RootTree;
+  // Where the last insertion attached its position, and the bytes the two strings share; 0
+  // when it took another's place.
+  unsigned Attached = kTreeNil;
+  unsigned AttachedPrefix = 0;
   unsigned MatchLength = 0;
   unsigned MatchOffset = 0;
   // After r took the place of p, the only string the one at r + 1 can equal in all 60 bytes is
@@ -114,9 +126,22 @@ void TLzhCompressor::TakePlace(unsigned p, unsigned r) {
   Tree[TreeLeft(p)].TreeParent = static_cast<uint16_t>(r);
   Tree[TreeRight(p)].TreeParent = static_cast<uint16_t>(r);
   ReplaceInParent(p, r);
+  AttachedPrefix = 0;
   // The strings at r + 1 and p + 1 agree in all but their last bytes.
   TwinOf = (r + 1) & kWindowMask;
   Twin = (p + 1) & kWindowMask;
+}
+
+TLzhCompressor::TNear TLzhCompressor::NearString(unsigned source, unsigned shared) const {
+  // The string after the one the last insertion attached to shares one byte less with it. As
+  // a neighbour of the last string, it is most often a neighbour of this one, so the search
+  // from it is short; the match's source is the fallback.
+  const unsigned next = (Attached + 1) & kWindowMask;
+  if (AttachedPrefix > kMinMatch && Tree[next].TreeParent != kTreeNil) {
+    return {next, AttachedPrefix - 1};
+  }
+  if (shared >= kMinMatch && Tree[source].TreeParent != kTreeNil) return {source, shared};
+  return {kTreeNil, 0};
 }
 
 template <bool kFindMatch>
@@ -215,6 +240,8 @@ void TLzhCompressor::Descend(unsigned r, unsigned parent, uint16_t* link, unsign
   }
   *link = static_cast<uint16_t>(r);
   Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent), static_cast<uint8_t>(i)};
+  Attached = parent;
+  AttachedPrefix = i;
   if constexpr (kFindMatch) SetMatch(length, offset);
 }
 
@@ -301,7 +328,7 @@ void TLzhCompressor::Compress() {
     }
     const unsigned n = MatchLength;
     // Within a match, the string at each position shares the rest of the match with the one
-    // at the same distance into its source: the insertion can search from there.
+    // at the same distance into its source.
     const unsigned source = (r - MatchOffset - 1) & kWindowMask;
     unsigned i = 0;
     for (; i < n; ++i) {
@@ -312,14 +339,13 @@ void TLzhCompressor::Compress() {
       if (s < kWindowTail) LzhWindow[s + kWindowSize] = b;
       s = (s + 1) & kWindowMask;
       r = (r + 1) & kWindowMask;
-      const unsigned shared = n - (i + 1);
-      const unsigned near = (source + i + 1) & kWindowMask;
-      if (shared >= kMinMatch && Tree[near].TreeParent != kTreeNil) {
-        TreeInsertNear(r, near, shared);
-      } else if (i + 1 < n) {
-        TreeInsert<false>(r);
-      } else {
+      if (i + 1 == n) {
         TreeInsert<true>(r);
+      } else if (const TNear near = NearString((source + i + 1) & kWindowMask, n - (i + 1));
+                 near.Position != kTreeNil) {
+        TreeInsertNear(r, near.Position, near.Known);
+      } else {
+        TreeInsert<false>(r);
       }
     }
     for (; i < n; ++i) {
