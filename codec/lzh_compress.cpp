@@ -59,6 +59,8 @@ class TLzhCompressor {
   // For the position after the last one inserted, inside a match: a position in a tree whose
   // string shares Known (3 or more) bytes with its string, or kTreeNil. `source` is the
   // position at the same distance into the match's source, which shares `shared` bytes.
+  // Hangs r below parent on that side, prefix being the bytes their strings share.
+  void Attach(unsigned r, unsigned parent, unsigned side, unsigned prefix);
   struct TNear {
     unsigned Position;
     unsigned Known;
@@ -95,6 +97,9 @@ class TLzhCompressor {
   std::array<uint8_t, kWindowSize + kWindowTail + kWindowPad> LzhWindow;
   std::array<TTreeNode, kWindowSize + 1> Tree;  // the last entry is the scratch kTreeNil
   std::array<uint16_t, kRootSlotCount> RootTree;
+  // Each tree's strings in order: the neighbours of each position, the smaller (kLeft) and the
+  // greater (kRight) one, kTreeNil at the ends. The last entry absorbs writes for absent ones.
+  std::array<std::array<uint16_t, 2>, kWindowSize + 1> Order;
   // Where the last insertion attached its position, and the bytes the two strings share; 0
   // when it took another's place.
   unsigned Attached = kTreeNil;
@@ -126,6 +131,9 @@ void TLzhCompressor::TakePlace(unsigned p, unsigned r) {
   Tree[TreeLeft(p)].TreeParent = static_cast<uint16_t>(r);
   Tree[TreeRight(p)].TreeParent = static_cast<uint16_t>(r);
   ReplaceInParent(p, r);
+  Order[r] = Order[p];
+  Order[Order[p][kLeft]][kRight] = static_cast<uint16_t>(r);
+  Order[Order[p][kRight]][kLeft] = static_cast<uint16_t>(r);
   AttachedPrefix = 0;
   // The strings at r + 1 and p + 1 agree in all but their last bytes.
   TwinOf = (r + 1) & kWindowMask;
@@ -177,33 +185,42 @@ void TLzhCompressor::TreeInsertNear(unsigned r, unsigned c, unsigned known) {
     TakePlace(c, r);
     return;
   }
-  // The search from the root follows c's path down to the first node on it that parts r's
-  // string from c's, and turns there; at c itself when no node above parts them. A node that
-  // parts them lies beyond c on r's side, so it holds c on its other side: only those
-  // ancestors are compared. An equal string, wherever it is, lies on the search path.
+  // Walk the tree's order from c towards r's string until the next string lies beyond it. The
+  // search from the root would end between the same two neighbours, at the one free link
+  // there, or at an equal string, which can only be one of them.
   const unsigned side = key[i] < LzhWindow[c + i] ? kLeft : kRight;
-  unsigned turn = c;   // the lowest node found so far where the search turns away
-  unsigned floor = i;  // bytes r's string surely shares with the node above y
-  for (unsigned y = c;;) {
-    const unsigned a = Tree[y].TreeParent;
-    if (IsRootSlot(a)) break;
-    floor = std::min<unsigned>(floor, Tree[y].TreePrefix);
-    if (Tree[a].Child[side] != y) {
-      const uint8_t* const node = &LzhWindow[a];
-      const auto shared =
-          static_cast<unsigned>(CommonLengthPadded(key, node, static_cast<int>(floor), kMaxMatch));
-      if (shared == kMaxMatch) {
-        TakePlace(a, r);
-        return;
-      }
-      if ((key[shared] < node[shared] ? kLeft : kRight) != side) break;
-      turn = a;
-      i = shared;
-      floor = shared;
+  unsigned next = Order[c][side];
+  unsigned j = 0;  // bytes r's string shares with next's
+  while (next != kTreeNil) {
+    const uint8_t* const node = &LzhWindow[next];
+    j = static_cast<unsigned>(CommonLengthPadded(key, node, 1, kMaxMatch));
+    if (j == kMaxMatch) {
+      TakePlace(next, r);
+      return;
     }
-    y = a;
+    if ((key[j] < node[j] ? kLeft : kRight) != side) break;
+    c = next;
+    i = j;
+    next = Order[c][side];
   }
-  Descend<false>(r, turn, &Tree[turn].Child[side], i, side == kLeft);
+  if (Tree[c].Child[side] == kTreeNil) {
+    Attach(r, c, side, i);
+  } else {
+    Attach(r, next, side ^ 1, j);
+  }
+}
+
+void TLzhCompressor::Attach(unsigned r, unsigned parent, unsigned side, unsigned prefix) {
+  Tree[parent].Child[side] = static_cast<uint16_t>(r);
+  Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent), static_cast<uint8_t>(prefix)};
+  // r comes between parent and the string that followed it on that side.
+  const unsigned beyond = Order[parent][side];
+  Order[r][side] = static_cast<uint16_t>(beyond);
+  Order[r][side ^ 1] = static_cast<uint16_t>(parent);
+  Order[beyond][side ^ 1] = static_cast<uint16_t>(r);
+  Order[parent][side] = static_cast<uint16_t>(r);
+  Attached = parent;
+  AttachedPrefix = prefix;
 }
 
 template <bool kFindMatch>
@@ -238,16 +255,23 @@ void TLzhCompressor::Descend(unsigned r, unsigned parent, uint16_t* link, unsign
     link = left ? &TreeLeft(p) : &TreeRight(p);
     parent = p;
   }
-  *link = static_cast<uint16_t>(r);
-  Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent), static_cast<uint8_t>(i)};
-  Attached = parent;
-  AttachedPrefix = i;
+  if (IsRootSlot(parent)) {
+    // The first string of its tree.
+    *link = static_cast<uint16_t>(r);
+    Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent), static_cast<uint8_t>(i)};
+    Order[r] = {kTreeNil, kTreeNil};
+    AttachedPrefix = 0;
+  } else {
+    Attach(r, parent, left ? kLeft : kRight, i);
+  }
   if constexpr (kFindMatch) SetMatch(length, offset);
 }
 
 void TLzhCompressor::TreeRemove(unsigned p) {
   const unsigned parent = Tree[p].TreeParent;
   if (parent == kTreeNil) return;
+  Order[Order[p][kLeft]][kRight] = Order[p][kRight];
+  Order[Order[p][kRight]][kLeft] = Order[p][kLeft];
   unsigned q;
   if (TreeRight(p) == kTreeNil) {
     q = TreeLeft(p);
