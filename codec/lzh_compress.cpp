@@ -270,8 +270,9 @@ void TLzhCompressor::Descend(unsigned r, unsigned parent, uint16_t* link, unsign
 void TLzhCompressor::TreeRemove(unsigned p) {
   const unsigned parent = Tree[p].TreeParent;
   if (parent == kTreeNil) return;
-  Order[Order[p][kLeft]][kRight] = Order[p][kRight];
-  Order[Order[p][kRight]][kLeft] = Order[p][kLeft];
+  const auto [before, after] = Order[p];
+  Order[before][kRight] = after;
+  Order[after][kLeft] = before;
   unsigned q;
   if (TreeRight(p) == kTreeNil) {
     q = TreeLeft(p);
@@ -280,10 +281,10 @@ void TLzhCompressor::TreeRemove(unsigned p) {
     q = TreeRight(p);
     InheritPrefix(q, p, parent);
   } else {
-    q = TreeLeft(p);
-    if (TreeRight(q) != kTreeNil) {
-      // The greatest node of p's left subtree moves up; its left subtree takes its place.
-      while (TreeRight(q) != kTreeNil) q = TreeRight(q);
+    // The greatest node of p's left subtree, the string just before p's, moves up.
+    q = before;
+    if (q != TreeLeft(p)) {
+      // Its left subtree takes its place.
       const unsigned above = Tree[q].TreeParent;
       const unsigned below = TreeLeft(q);
       if (below != kTreeNil) InheritPrefix(below, q, above);
