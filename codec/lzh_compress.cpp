@@ -39,6 +39,8 @@ struct TTreeNode {
   uint16_t TreeParent;            // a position or a root slot; kTreeNil when in no tree
   uint8_t TreePrefix;             // bytes the string shares with its parent's, 1 below a slot
 };
+// Offsets are below 4096; a search keeps the complement of its best one in the low 16 bits.
+constexpr unsigned kOffsetComplement = 0xFFFF;
 constexpr unsigned kLeft = 0;
 constexpr unsigned kRight = 1;
 
@@ -82,6 +84,9 @@ class TLzhCompressor {
   void SetMatch(unsigned length, unsigned offset) {
     MatchLength = length >= kMinMatch ? length : 0;
     if (length >= kMinMatch) MatchOffset = offset;
+  }
+  void SetBestMatch(unsigned best) {
+    SetMatch(best >> 16, kOffsetComplement - (best & kOffsetComplement));
   }
   // Gives r, whose string equals p's over all 60 bytes, the place of p (the nearer copy wins).
   void TakePlace(unsigned p, unsigned r);
@@ -226,8 +231,9 @@ void TLzhCompressor::Attach(unsigned r, unsigned parent, unsigned side, unsigned
 template <bool kFindMatch>
 void TLzhCompressor::Descend(unsigned r, unsigned parent, uint16_t* link, unsigned i, bool left) {
   const uint8_t* const key = &LzhWindow[r];
-  unsigned length = kMinMatch - 1;  // the best match so far; shorter than kMinMatch is none
-  unsigned offset = 0;
+  // The best match so far as length << 16 | complement of the offset, so that one max keeps
+  // the longer match and, of two as long, the nearer one. Shorter than kMinMatch is none.
+  unsigned best = (kMinMatch - 1) << 16;
   while (*link != kTreeNil) {
     const unsigned p = *link;
     const uint8_t* const node = &LzhWindow[p];
@@ -242,14 +248,11 @@ void TLzhCompressor::Descend(unsigned r, unsigned parent, uint16_t* link, unsign
     }
     if constexpr (kFindMatch) {
       const unsigned o = ((r - p) & kWindowMask) - 1;
-      if (i > length || (i == length && o < offset)) {
-        length = i;  // the nearest of equally long matches on the path wins
-        offset = o;
-      }
+      best = std::max(best, i << 16 | (kOffsetComplement - o));
     }
     if (i == kMaxMatch) {
       TakePlace(p, r);
-      if constexpr (kFindMatch) SetMatch(length, offset);
+      if constexpr (kFindMatch) SetBestMatch(best);
       return;
     }
     link = left ? &TreeLeft(p) : &TreeRight(p);
@@ -264,7 +267,7 @@ void TLzhCompressor::Descend(unsigned r, unsigned parent, uint16_t* link, unsign
   } else {
     Attach(r, parent, left ? kLeft : kRight, i);
   }
-  if constexpr (kFindMatch) SetMatch(length, offset);
+  if constexpr (kFindMatch) SetBestMatch(best);
 }
 
 void TLzhCompressor::TreeRemove(unsigned p) {
