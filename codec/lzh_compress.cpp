@@ -255,7 +255,7 @@ void TLzhCompressor::Descend(unsigned r, unsigned parent, uint16_t* link, unsign
       if constexpr (kFindMatch) SetBestMatch(best);
       return;
     }
-    link = left ? &TreeLeft(p) : &TreeRight(p);
+    link = &Tree[p].Child[left ? kLeft : kRight];
     parent = p;
   }
   if (IsRootSlot(parent)) {
