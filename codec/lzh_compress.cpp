@@ -61,8 +61,6 @@ class TLzhCompressor {
   // For the position after the last one inserted, inside a match: a position in a tree whose
   // string shares Known (3 or more) bytes with its string, or kTreeNil. `source` is the
   // position at the same distance into the match's source, which shares `shared` bytes.
-  // Hangs r below parent on that side, prefix being the bytes their strings share.
-  void Attach(unsigned r, unsigned parent, unsigned side, unsigned prefix);
   struct TNear {
     unsigned Position;
     unsigned Known;
@@ -71,10 +69,8 @@ class TLzhCompressor {
   // Lets r take the place of its twin (see TwinOf) when their strings are equal.
   template <bool kFindMatch>
   bool TakeTwinPlace(unsigned r);
-  // The search of TreeInsert from `parent` on, where r's string shares i bytes with parent's
-  // and lies to its left (or right); link is parent's link on that side.
-  template <bool kFindMatch>
-  void Descend(unsigned r, unsigned parent, uint16_t* link, unsigned i, bool left);
+  // Hangs r below parent on that side, prefix being the bytes their strings share.
+  void Attach(unsigned r, unsigned parent, unsigned side, unsigned prefix);
   void TreeRemove(unsigned p);
   void InheritPrefix(unsigned y, unsigned x, unsigned a);
   void MeasurePrefix(unsigned y, unsigned a, unsigned j);
@@ -177,60 +173,10 @@ void TLzhCompressor::TreeInsert(unsigned r) {
   if (TakeTwinPlace<kFindMatch>(r)) return;
   const uint8_t* const key = &LzhWindow[r];
   const unsigned slot = RootSlot(key[0], key[1], key[2]);
-  // One tree holds one first byte; a slot's tree hangs from its only link.
-  Descend<kFindMatch>(r, slot, &RootTree[slot - kFirstRootSlot], 1, false);
-}
-
-void TLzhCompressor::TreeInsertNear(unsigned r, unsigned c, unsigned known) {
-  if (TakeTwinPlace<false>(r)) return;
-  const uint8_t* const key = &LzhWindow[r];
-  unsigned i = static_cast<unsigned>(
-      CommonLengthPadded(key, &LzhWindow[c], static_cast<int>(known), kMaxMatch));
-  if (i == kMaxMatch) {
-    TakePlace(c, r);
-    return;
-  }
-  // Walk the tree's order from c towards r's string until the next string lies beyond it. The
-  // search from the root would end between the same two neighbours, at the one free link
-  // there, or at an equal string, which can only be one of them.
-  const unsigned side = key[i] < LzhWindow[c + i] ? kLeft : kRight;
-  unsigned next = Order[c][side];
-  unsigned j = 0;  // bytes r's string shares with next's
-  while (next != kTreeNil) {
-    const uint8_t* const node = &LzhWindow[next];
-    j = static_cast<unsigned>(CommonLengthPadded(key, node, 1, kMaxMatch));
-    if (j == kMaxMatch) {
-      TakePlace(next, r);
-      return;
-    }
-    if ((key[j] < node[j] ? kLeft : kRight) != side) break;
-    c = next;
-    i = j;
-    next = Order[c][side];
-  }
-  if (Tree[c].Child[side] == kTreeNil) {
-    Attach(r, c, side, i);
-  } else {
-    Attach(r, next, side ^ 1, j);
-  }
-}
-
-void TLzhCompressor::Attach(unsigned r, unsigned parent, unsigned side, unsigned prefix) {
-  Tree[parent].Child[side] = static_cast<uint16_t>(r);
-  Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent), static_cast<uint8_t>(prefix)};
-  // r comes between parent and the string that followed it on that side.
-  const unsigned beyond = Order[parent][side];
-  Order[r][side] = static_cast<uint16_t>(beyond);
-  Order[r][side ^ 1] = static_cast<uint16_t>(parent);
-  Order[beyond][side ^ 1] = static_cast<uint16_t>(r);
-  Order[parent][side] = static_cast<uint16_t>(r);
-  Attached = parent;
-  AttachedPrefix = prefix;
-}
-
-template <bool kFindMatch>
-void TLzhCompressor::Descend(unsigned r, unsigned parent, uint16_t* link, unsigned i, bool left) {
-  const uint8_t* const key = &LzhWindow[r];
+  uint16_t* link = &RootTree[slot - kFirstRootSlot];
+  unsigned parent = slot;
+  unsigned i = 1;  // bytes known to agree: one tree holds one first byte
+  bool left = false;
   // The best match so far as length << 16 | complement of the offset, so that one max keeps
   // the longer match and, of two as long, the nearer one. Shorter than kMinMatch is none.
   unsigned best = (kMinMatch - 1) << 16;
@@ -268,6 +214,54 @@ void TLzhCompressor::Descend(unsigned r, unsigned parent, uint16_t* link, unsign
     Attach(r, parent, left ? kLeft : kRight, i);
   }
   if constexpr (kFindMatch) SetBestMatch(best);
+}
+
+void TLzhCompressor::TreeInsertNear(unsigned r, unsigned c, unsigned known) {
+  if (TakeTwinPlace<false>(r)) return;
+  const uint8_t* const key = &LzhWindow[r];
+  unsigned i = static_cast<unsigned>(
+      CommonLengthPadded(key, &LzhWindow[c], static_cast<int>(known), kMaxMatch));
+  if (i == kMaxMatch) {
+    TakePlace(c, r);
+    return;
+  }
+  // Walk the tree's order from c towards r's string until the next string lies beyond it. The
+  // search from the root would end between the same two neighbours, at the one free link
+  // there, or at an equal string, which can only be one of them.
+  const unsigned side = key[i] < LzhWindow[c + i] ? kLeft : kRight;
+  unsigned next = Order[c][side];
+  unsigned j = 0;  // bytes r's string shares with next's
+  while (next != kTreeNil) {
+    const uint8_t* const node = &LzhWindow[next];
+    // One tree holds one first byte.
+    j = static_cast<unsigned>(CommonLengthPadded(key, node, 1, kMaxMatch));
+    if (j == kMaxMatch) {
+      TakePlace(next, r);
+      return;
+    }
+    if ((key[j] < node[j] ? kLeft : kRight) != side) break;
+    c = next;
+    i = j;
+    next = Order[c][side];
+  }
+  if (Tree[c].Child[side] == kTreeNil) {
+    Attach(r, c, side, i);
+  } else {
+    Attach(r, next, side ^ 1, j);
+  }
+}
+
+void TLzhCompressor::Attach(unsigned r, unsigned parent, unsigned side, unsigned prefix) {
+  Tree[parent].Child[side] = static_cast<uint16_t>(r);
+  Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent), static_cast<uint8_t>(prefix)};
+  // r comes between parent and the string that followed it on that side.
+  const unsigned beyond = Order[parent][side];
+  Order[r][side] = static_cast<uint16_t>(beyond);
+  Order[r][side ^ 1] = static_cast<uint16_t>(parent);
+  Order[beyond][side ^ 1] = static_cast<uint16_t>(r);
+  Order[parent][side] = static_cast<uint16_t>(r);
+  Attached = parent;
+  AttachedPrefix = prefix;
 }
 
 void TLzhCompressor::TreeRemove(unsigned p) {
