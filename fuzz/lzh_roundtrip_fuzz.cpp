@@ -1,8 +1,10 @@
-// Arbitrary bytes compressed as LZH and expanded again must come back unchanged.
+// Arbitrary bytes compressed as LZH and expanded again must come back unchanged, and the
+// compressed bytes must be those of the plain compressor of the tests.
 #include <cstdint>
 
 #include "codec/engine.h"
 #include "core/memory_stream.h"
+#include "tests/lzh_reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> plain(data, data + size);
@@ -15,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t packedSize = vo::RunCodec(settings, packed, source, length, 0, vo::kMethodLzh,
                                           plainSum, vo::TCodecMode::Compress, false);
   if (static_cast<std::size_t>(packedSize) != packed.Data.size()) __builtin_trap();
+  if (packed.Data != vo::test::ReferenceCompressLzh(plain)) __builtin_trap();
   packed.Seek(0, vo::TSeekOrigin::Begin);
   vo::TMemoryStream sink;
   uint32_t expandedSum = 0;
