@@ -22,14 +22,29 @@ struct TScratchFiles {
     std::remove(kArchive.c_str());
   }
 } scratchFiles;
+
+void WriteLoader(const uint8_t* data, size_t size) {
+  vo::TFileStream loader(kLoader, vo::kCreate);
+  loader.WriteBuffer(data, size);
+}
+
+// The offset the search finds in the file just written. When that file cannot be opened again,
+// the cause lies with the machine at that moment, not with the file's bytes (a smoke run once
+// stopped so, and the input did not repeat it), so it is written and searched once more; a
+// second refusal is a fault.
+int32_t SearchLoader(const uint8_t* data, size_t size) {
+  WriteLoader(data, size);
+  try {
+    return vo::FindPayloadOffset(kLoader);
+  } catch (const vo::EFOpenError&) {
+    WriteLoader(data, size);
+    return vo::FindPayloadOffset(kLoader);
+  }
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  {
-    vo::TFileStream loader(kLoader, vo::kCreate);
-    loader.WriteBuffer(data, size);
-  }
-  const int32_t offset = vo::FindPayloadOffset(kLoader);
+  const int32_t offset = SearchLoader(data, size);
   if (offset > 0 && static_cast<size_t>(offset) >= size) __builtin_trap();
   if (offset <= 0) return 0;
   try {
