@@ -55,6 +55,8 @@ class TReferenceLzh {
 
   void TreeInsert(unsigned r);
   void TreeRemove(unsigned p);
+  // q takes p's place below p's parent (the link that held p now holds q), and p leaves.
+  void ReplaceInParent(unsigned p, unsigned q);
   void InheritPrefix(unsigned y, unsigned x, unsigned a);
   void MeasurePrefix(unsigned y, unsigned a, unsigned j);
 
@@ -191,18 +193,11 @@ void TReferenceLzh::TreeInsert(unsigned r) {
   }
   // The string at r equals the one at p in all 60 bytes: r takes p's place.
   TreePrefix[r] = TreePrefix[p];
-  TreeParent[r] = TreeParent[p];
   TreeLeft[r] = TreeLeft[p];
   TreeRight[r] = TreeRight[p];
   TreeParent[TreeLeft[p]] = static_cast<uint16_t>(r);
   TreeParent[TreeRight[p]] = static_cast<uint16_t>(r);
-  const unsigned parent = TreeParent[p];
-  if (TreeRight[parent] == p) {
-    TreeRight[parent] = static_cast<uint16_t>(r);
-  } else {
-    TreeLeft[parent] = static_cast<uint16_t>(r);
-  }
-  TreeParent[p] = kTreeNil;
+  ReplaceInParent(p, r);
 }
 
 void TReferenceLzh::TreeRemove(unsigned p) {
@@ -230,6 +225,10 @@ void TReferenceLzh::TreeRemove(unsigned p) {
     TreeRight[q] = TreeRight[p];
     TreeParent[TreeRight[p]] = static_cast<uint16_t>(q);
   }
+  ReplaceInParent(p, q);
+}
+
+void TReferenceLzh::ReplaceInParent(unsigned p, unsigned q) {
   TreeParent[q] = TreeParent[p];
   const unsigned parent = TreeParent[p];
   if (TreeRight[parent] == p) {
