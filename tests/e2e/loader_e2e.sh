@@ -108,7 +108,24 @@ expect_nothing_started() {
   [ ! -f "$dir/record" ] || fail "an installer was started"
 }
 
+# What a failed flow leaves to look at: what the setup said, its beeps, and the room left on
+# the disk (a full disk cuts the setups short, and a cut setup runs as one without a payload).
+show_flow() {
+  local file
+  for file in "$dir/stderr" "$dir/stdout" "$dir/beeps"; do
+    [ -s "$file" ] && { echo "--- $file:"; head -c 2000 "$file"; echo; }
+  done
+  if [ -f "$setup" ]; then
+    local at
+    at=$(grep -obUaF 'VoI_SIZE' "$setup" | head -1 | cut -d: -f1)
+    echo "--- $setup: $(stat -c %s "$setup") bytes, stamp at ${at:-none}:" \
+      "$( [ -n "$at" ] && od -An -tx1 -j $((at + 8)) -N 4 "$setup")"
+  fi
+  echo "--- free space: $(df -Ph "$dir" | awk 'NR == 2 { print $4 " of " $2 }')"
+}
+
 run_flow() {
+  local failed_before=$failures
   start_flow "$1"
   case "$flow" in
     good)
@@ -149,6 +166,7 @@ run_flow() {
       [ -z "$(temp_archives)" ] || fail "a temporary file was made" ;;
     *) fail "unknown flow" ;;
   esac
+  [ "$failures" -eq "$failed_before" ] || show_flow
   echo "flow $flow: done"
 }
 

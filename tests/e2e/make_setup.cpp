@@ -32,10 +32,13 @@ TBytes Load(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// True only when every byte reached the file: a full disk may refuse the last ones only when
+// the file is closed, and a setup cut short there would still look whole to the tests.
 bool Save(const std::string& path, const TBytes& data) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-  return static_cast<bool>(out);
+  out.close();
+  return !out.fail();
 }
 
 uint32_t Sum(const TBytes& data) {
