@@ -58,11 +58,12 @@ using TSymbolTable = std::array<uint16_t, (1u << kSymbolTableBits) + 1>;
 
 // The hash chain that holds the child of inner node q (1..8191) for byte b. A lookup walks the
 // chain for the first entry whose parent is q, without looking at bytes, so the slots of one
-// node must differ for every byte; the multiplier spreads the 256 keys of each node that far.
+// node must differ for every byte: the byte picks the slot within a block of 256 that the
+// multiplier picks for the node. The children of a busy node so share a few cache lines.
 inline int TrieSlot(int q, int b) {
   constexpr uint32_t kSlotMultiplier = 0x9E3779B1u;
-  const uint32_t key = static_cast<uint32_t>(q) << 8 | static_cast<uint32_t>(b);
-  return static_cast<int>((key * kSlotMultiplier) >> (32 - kTrieSlotBits));
+  const uint32_t spread = (static_cast<uint32_t>(q) * kSlotMultiplier) >> (32 - kTrieSlotBits);
+  return static_cast<int>(spread ^ static_cast<uint32_t>(b));
 }
 
 // One entry of the match finder's trie, for an inner node (1..8191), a root (8192..8447) or a
