@@ -84,12 +84,6 @@ uint32_t FileDosDateTime(const std::string& path) {
                      local.tm_min, local.tm_sec);
 }
 
-// An entry as it goes into the archive: its header and its stored data.
-struct TPacked {
-  TEntryHeader Header;
-  std::vector<uint8_t> Data;
-};
-
 struct TPlanned {
   const TWriterEntry* Entry;
   int64_t Size;
@@ -100,11 +94,31 @@ std::unique_ptr<TStream> OpenSource(const TWriterEntry& entry) {
   return std::make_unique<TFileStream>(entry.SourcePath, kOpenReadShared);
 }
 
-TPacked PackEntry(const TPlanned& planned, const TWriterOptions& options) {
+// Copies size bytes of the source to the sink as they are and returns their sum.
+uint32_t CopyStored(TStream& source, TStream& sink, int32_t size, const std::string& name) {
+  std::vector<uint8_t> chunk(std::min<std::size_t>(static_cast<std::size_t>(size), kCopyChunk));
+  uint32_t sum = 0;
+  for (auto left = static_cast<std::size_t>(size); left > 0;) {
+    const std::size_t n = std::min(left, chunk.size());
+    try {
+      source.ReadBuffer(chunk.data(), n);
+    } catch (const EReadError&) {
+      throw EArchiveWrite(kMsgSourceChanged + name);
+    }
+    for (std::size_t i = 0; i < n; ++i) sum += chunk[i];
+    sink.WriteBuffer(chunk.data(), n);
+    left -= n;
+  }
+  return sum;
+}
+
+// Writes the entry's data to sink from its position on, compressed or, when that would not
+// make it smaller, stored, and returns the entry's header. A compression given up writes no
+// more than the entry's size, so the stored bytes cover all of it.
+TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, TStream& sink) {
   const TWriterEntry& entry = *planned.Entry;
   const auto size = static_cast<int32_t>(planned.Size);
-  TPacked packed;
-  TEntryHeader& header = packed.Header;
+  TEntryHeader header;
   header.NameLength = static_cast<int16_t>(entry.Name.size());
   header.FileDateTime = entry.Content ? entry.FileDateTime : FileDosDateTime(entry.SourcePath);
   header.Attributes = kAttributeArchive;
@@ -112,41 +126,34 @@ TPacked PackEntry(const TPlanned& planned, const TWriterOptions& options) {
   header.LockFlag = options.Key != 0 ? kLockScrambled : kLockNone;
 
   std::unique_ptr<TStream> source = OpenSource(entry);
+  const int64_t start = sink.Position();
   uint32_t sum = 0;
   bool compressed = false;
   if (options.Method != kMethodNon && size > 0) {
-    TMemoryStream sink;
     TCodecSettings settings;
     settings.Key = options.Key;
     try {
-      RunCodec(settings, sink, *source, size, 0, options.Method, sum, TCodecMode::Compress, false);
-      compressed = sink.Data.size() < static_cast<std::size_t>(size);
+      compressed = RunCodec(settings, sink, *source, size, 0, options.Method, sum,
+                            TCodecMode::Compress, false) < size;
     } catch (const EUnableToCompress&) {
       // Would not shrink: stored instead.
     }
     if (compressed) {
       if (source->Position() != size) throw EArchiveWrite(kMsgSourceChanged + entry.Name);
-      packed.Data = std::move(sink.Data);
       header.Method = options.Method;
     } else {
       source->SetPosition(0);
+      sink.SetPosition(start);
     }
   }
   if (!compressed) {
     // Stored data is never scrambled: the reader copies it as it is.
     header.Method = kMethodNon;
-    packed.Data.resize(static_cast<std::size_t>(size));
-    try {
-      source->ReadBuffer(packed.Data.data(), packed.Data.size());
-    } catch (const EReadError&) {
-      throw EArchiveWrite(kMsgSourceChanged + entry.Name);
-    }
-    sum = 0;
-    for (uint8_t b : packed.Data) sum += b;
+    sum = CopyStored(*source, sink, size, entry.Name);
   }
-  header.CompressedSize = static_cast<int32_t>(packed.Data.size());
+  header.CompressedSize = static_cast<int32_t>(sink.Position() - start);
   header.Checksum = header.LockFlag > 0 ? static_cast<uint32_t>(options.Key) + sum : sum;
-  return packed;
+  return header;
 }
 
 // Removes the file on the way out unless told to keep it.
@@ -166,6 +173,19 @@ class TTempFile {
   bool Kept = false;
 };
 
+// Where an entry packed ahead of the writer waits: in memory, or when larger than the
+// options allow, in a temporary file beside the archive, so that memory stays bounded.
+struct TSpool {
+  std::unique_ptr<TTempFile> File;  // declared first, so the stream is closed before removal
+  std::unique_ptr<TStream> Stream;
+};
+
+// An entry packed ahead of the writer: its header, and its data from the spool's start.
+struct TPacked {
+  TEntryHeader Header;
+  TSpool Spool;
+};
+
 // Puts the finished archive under its name in one step, replacing an older one.
 bool MoveIntoPlace(const std::string& from, const std::string& to) {
 #ifdef _WIN32
@@ -182,14 +202,26 @@ std::string TempPathBeside(const std::string& target) {
   return target + suffix;
 }
 
-// Packs every entry, on several threads when asked, and hands each to write in order.
-void PackInOrder(const std::vector<TPlanned>& plan, const TWriterOptions& options,
-                 const std::function<void(std::size_t, TPacked&&)>& write) {
-  const std::size_t threads = std::min<std::size_t>(std::max(options.Threads, 1u), plan.size());
-  if (threads <= 1) {
-    for (std::size_t i = 0; i < plan.size(); ++i) write(i, PackEntry(plan[i], options));
-    return;
+// Packs an entry into a spool of its own, rewound for the writer.
+TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
+                    const std::string& archivePath) {
+  TPacked packed;
+  if (planned.Size > options.MemorySpoolLimit) {
+    packed.Spool.File = std::make_unique<TTempFile>(TempPathBeside(archivePath));
+    packed.Spool.Stream = std::make_unique<TFileStream>(packed.Spool.File->Path, kCreate);
+  } else {
+    packed.Spool.Stream = std::make_unique<TMemoryStream>();
   }
+  packed.Header = PackEntry(planned, options, *packed.Spool.Stream);
+  packed.Spool.Stream->SetPosition(0);
+  return packed;
+}
+
+// Packs the entries on several threads, a few entries ahead of the writer, and hands each to
+// write in archive order.
+void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
+               std::size_t threads, const std::string& archivePath,
+               const std::function<void(std::size_t, TPacked&&)>& write) {
   std::vector<std::optional<TPacked>> done(plan.size());
   std::mutex mutex;
   std::condition_variable changed;
@@ -209,7 +241,7 @@ void PackInOrder(const std::vector<TPlanned>& plan, const TWriterOptions& option
         index = next++;
       }
       try {
-        TPacked packed = PackEntry(plan[index], options);
+        TPacked packed = PackSpooled(plan[index], options, archivePath);
         std::lock_guard lock(mutex);
         done[index] = std::move(packed);
       } catch (...) {
@@ -344,11 +376,33 @@ void WriteArchive(const std::string& archivePath, std::vector<TWriterEntry> entr
     header.TotalExpandedSize = static_cast<int32_t>(total);
     header.ArchiveLock = options.Key != 0 ? kLockScrambled : kLockNone;
     WriteArchiveHeader(archive, header);
-    PackInOrder(plan, options, [&](std::size_t i, TPacked&& packed) {
-      WriteEntryHeader(archive, packed.Header, plan[i].Entry->Name);
-      archive.WriteBuffer(packed.Data.data(), packed.Data.size());
-      if (options.OnEntryWritten) options.OnEntryWritten(*plan[i].Entry, packed.Header);
-    });
+    const auto written = [&](std::size_t i, const TEntryHeader& entryHeader) {
+      if (options.OnEntryWritten) options.OnEntryWritten(*plan[i].Entry, entryHeader);
+    };
+    const std::size_t threads = std::min<std::size_t>(std::max(options.Threads, 1u), plan.size());
+    if (threads <= 1) {
+      // Each entry goes straight into the archive behind a stand-in header, which is written
+      // again once its sizes and sum are known.
+      for (std::size_t i = 0; i < plan.size(); ++i) {
+        const std::string& name = plan[i].Entry->Name;
+        const int64_t at = archive.Position();
+        TEntryHeader entryHeader;
+        entryHeader.NameLength = static_cast<int16_t>(name.size());
+        WriteEntryHeader(archive, entryHeader, name);
+        entryHeader = PackEntry(plan[i], options, archive);
+        const int64_t end = archive.Position();
+        archive.SetPosition(at);
+        WriteEntryHeader(archive, entryHeader, name);
+        archive.SetPosition(end);
+        written(i, entryHeader);
+      }
+    } else {
+      PackAhead(plan, options, threads, archivePath, [&](std::size_t i, TPacked&& packed) {
+        WriteEntryHeader(archive, packed.Header, plan[i].Entry->Name);
+        archive.CopyFrom(*packed.Spool.Stream, packed.Header.CompressedSize);
+        written(i, packed.Header);
+      });
+    }
     archive.Close();
   }
   if (!MoveIntoPlace(temp.Path, archivePath)) throw EFCreateError(kMsgCannotCreate + archivePath);

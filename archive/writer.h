@@ -35,6 +35,9 @@ struct TWriterOptions {
   uint8_t Method = kMethodLh5;  // kMethodLh5, kMethodLzh, or kMethodNon to store every entry
   int32_t Key = 0;              // 0: no key
   unsigned Threads = 1;         // entries compressed at once, each by its own codec run
+  // With several threads, an entry packed ahead of the writer waits in memory up to this size,
+  // else in a temporary file beside the archive. One thread writes straight into the archive.
+  int64_t MemorySpoolLimit = int64_t{8} << 20;
   // Told each entry once it is written, in archive order, on the calling thread.
   std::function<void(const TWriterEntry& entry, const TEntryHeader& header)> OnEntryWritten;
 };
@@ -56,7 +59,7 @@ std::vector<std::size_t> ScanOrder(const std::vector<int64_t>& sizes);
 bool CanCompress(uint8_t method);
 
 // Writes entries to archivePath through a temporary file beside it, renamed into place once
-// complete; on any failure the temporary file is removed and archivePath is left as it was.
+// complete; on any failure the temporary files are removed and archivePath is left as it was.
 // Every check (names, sizes, method) is made before anything is written.
 void WriteArchive(const std::string& archivePath, std::vector<TWriterEntry> entries,
                   const TWriterOptions& options);

@@ -256,10 +256,12 @@ TEST_F(ArchiveWriterFiles, SeveralThreadsWriteTheSameBytesAsOne) {
   uint8_t method = kMethodNon;
   for (uint8_t m : {kMethodLzh, kMethodLh5})
     if (CanCompress(m)) method = m;
+  // Random entries do not shrink and are stored, the last one among them: one thread writes
+  // each over its given-up compression in the archive itself, and must leave nothing of it.
   std::vector<TWriterEntry> entries;
   for (unsigned i = 0; i < 12; ++i)
     entries.push_back(Memory(std::string(1, static_cast<char>('a' + i)),
-                             i % 3 == 0 ? RandomBytes(3000 + i, i) : Prose(5000 * i + 1)));
+                             i % 3 == 2 ? RandomBytes(3000 + i, i) : Prose(5000 * i + 1)));
   entries.push_back(Memory("z", {}));
   for (int32_t key : {0, 99}) {
     TWriterOptions options;
@@ -267,10 +269,16 @@ TEST_F(ArchiveWriterFiles, SeveralThreadsWriteTheSameBytesAsOne) {
     options.Key = key;
     options.Threads = 1;
     WriteArchive(Path("one.voa"), entries, options);
-    for (unsigned threads : {2u, 4u, 16u}) {
-      options.Threads = threads;
-      WriteArchive(Path("many.voa"), entries, options);
-      EXPECT_EQ(Get("many.voa"), Get("one.voa")) << threads << " threads, method " << +method;
+    // Entries packed ahead wait in memory, in temporary files (limit 0), or some in each.
+    for (int64_t spoolLimit : {options.MemorySpoolLimit, int64_t{0}, int64_t{20000}}) {
+      for (unsigned threads : {2u, 4u, 16u}) {
+        options.Threads = threads;
+        options.MemorySpoolLimit = spoolLimit;
+        WriteArchive(Path("many.voa"), entries, options);
+        EXPECT_EQ(Get("many.voa"), Get("one.voa"))
+            << threads << " threads, method " << +method << ", spool limit " << spoolLimit;
+        EXPECT_EQ(Listing(), (std::vector<std::string>{"many.voa", "one.voa"}));
+      }
     }
   }
 }
@@ -315,6 +323,9 @@ TEST_F(ArchiveWriterFiles, FailuresLeaveNoArchiveAndKeepTheOldOne) {
   failing.OnEntryWritten = [](const TWriterEntry&, const TEntryHeader&) {
     throw EWriteError("disk full");
   };
+  TWriterOptions failingSpooled = failing;
+  failingSpooled.Threads = 3;
+  failingSpooled.MemorySpoolLimit = 0;
   const std::string missing = Path("missing");
   struct Case {
     const char* what;
@@ -352,6 +363,12 @@ TEST_F(ArchiveWriterFiles, FailuresLeaveNoArchiveAndKeepTheOldOne) {
       {"failure while writing",
        {Memory("a", Text("a")), Memory("b", Text("b"))},
        &failing,
+       "EWriteError",
+       "disk full"},
+      {"failure while entries wait in temporary files",
+       {Memory("a", Text("a")), Memory("b", Text("b")), Memory("c", Text("c")),
+        Memory("d", Text("d")), Memory("e", Text("e")), Memory("f", Text("f"))},
+       &failingSpooled,
        "EWriteError",
        "disk full"},
   };
