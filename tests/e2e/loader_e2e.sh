@@ -122,6 +122,7 @@ show_flow() {
       "$( [ -n "$at" ] && od -An -tx1 -j $((at + 8)) -N 4 "$setup")"
   fi
   echo "--- free space: $(df -Ph "$dir" | awk 'NR == 2 { print $4 " of " $2 }')"
+  echo "--- user $(id -u), ASAN_OPTIONS='${ASAN_OPTIONS:-}', LD_PRELOAD='${LD_PRELOAD:-}'"
 }
 
 run_flow() {
