@@ -85,13 +85,23 @@ class TCodecRun {
 
   // Takes n bytes, n at most SourceBuffered(), as n calls of GetSourceByte would.
   void TakeSourceBytes(uint8_t* out, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-      uint8_t b = SourceBuffer[SourcePos + i];
-      SourceSum += b;
-      if (UnscrambleInput) b = ScrambleByte(b);
-      out[i] = b;
-    }
+    const uint8_t* const in = SourceBuffer.data() + SourcePos;
     SourcePos += n;
+    // The sum in a local: stores through out could alias a member, which would keep the loop
+    // from running wide.
+    uint32_t sum = 0;
+    if (UnscrambleInput) {
+      for (std::size_t i = 0; i < n; ++i) {
+        sum += in[i];
+        out[i] = ScrambleByte(in[i]);
+      }
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        sum += in[i];
+        out[i] = in[i];
+      }
+    }
+    SourceSum += sum;
   }
 
   // Appends n bytes as n calls of PutSinkByte would: the same limit, writes and sums.
