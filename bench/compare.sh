@@ -160,8 +160,8 @@ side_by_side "voarc create -j 2 vs -j 1, 8 files of 2 MB" 0.6 free \
 # with its number in front so that no two are alike.
 big="$work/big.bin"
 copies=$(( (200 * 1024 * 1024 + $(stat -c %s "$exe") - 1) / $(stat -c %s "$exe") ))
-for ((i = 0; i < copies; i++)); do printf 'copy %08d\n' "$i"; cat "$exe"; done |
-  head -c $((200 * 1024 * 1024)) >"$big"
+for ((i = 0; i < copies; i++)); do printf 'copy %08d\n' "$i"; cat "$exe"; done >"$big"
+truncate -s $((200 * 1024 * 1024)) "$big"
 peak_kb() {  # command...: its peak resident memory in KB
   /usr/bin/time -f '%M' -o "$work/peak" "$@" >/dev/null || { echo "compare: failed: $*" >&2; exit 1; }
   cat "$work/peak"
