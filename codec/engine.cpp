@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "codec/compress.h"
 #include "codec/lh5.h"
 #include "codec/lzh.h"
 #include "codec/rle.h"
@@ -113,14 +114,14 @@ int32_t RunCodec(const TCodecSettings& component, TStream& sink, TStream& source
       if (expand) {
         ExpandLzh(run, outputSize);
       } else {
-        CompressLzh(run);
+        CompressWithMethod(run, method);
       }
       break;
     case kMethodLh5:
       if (expand) {
         ExpandLh5(run, outputSize);
       } else {
-        CompressLh5(run);
+        CompressWithMethod(run, method);
       }
       break;
     default:  // no method: nothing passes, the checksum is 0
