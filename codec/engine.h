@@ -87,8 +87,8 @@ class TCodecRun {
   void TakeSourceBytes(uint8_t* out, std::size_t n) {
     const uint8_t* const in = SourceBuffer.data() + SourcePos;
     SourcePos += n;
-    // The sum in a local: stores through out could alias a member, which would keep the loop
-    // from running wide.
+    // The sum in a local: stores through out could alias the members, which would then be
+    // loaded and stored again for every byte.
     uint32_t sum = 0;
     if (UnscrambleInput) {
       for (std::size_t i = 0; i < n; ++i) {
