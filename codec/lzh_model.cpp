@@ -24,7 +24,9 @@ void TLzhModel::InitLzhModel() {
   NodeParent[kRoot] = 0;
 }
 
-void TLzhModel::UpdateLzhModel(unsigned s) {
+// The hottest loop of both directions starts on a cache line: where it fell otherwise moved
+// with every change elsewhere in the program, and LZH expansion with it by up to 4%.
+[[gnu::aligned(64)]] void TLzhModel::UpdateLzhModel(unsigned s) {
   if (NodeWeight[kRoot] == kRebuildWeight) RebuildLzhModel();
   unsigned p = NodeParent[kLeafBase + s];
   do {
