@@ -210,7 +210,11 @@ TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
     packed.Spool.File = std::make_unique<TTempFile>(TempPathBeside(archivePath));
     packed.Spool.Stream = std::make_unique<TFileStream>(packed.Spool.File->Path, kCreate);
   } else {
-    packed.Spool.Stream = std::make_unique<TMemoryStream>();
+    // Room for the whole entry at once: packed, it is never larger, and a spool that grew
+    // step by step would touch fresh memory at every step.
+    auto memory = std::make_unique<TMemoryStream>();
+    memory->Data.reserve(static_cast<std::size_t>(planned.Size));
+    packed.Spool.Stream = std::move(memory);
   }
   packed.Header = PackEntry(planned, options, *packed.Spool.Stream);
   packed.Spool.Stream->SetPosition(0);
