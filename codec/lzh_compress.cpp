@@ -37,7 +37,6 @@ constexpr bool IsRootSlot(unsigned node) {
 struct TTreeNode {
   std::array<uint16_t, 2> Child;  // TreeLeft (smaller strings), TreeRight (greater ones)
   uint16_t TreeParent;            // a position or a root slot; kTreeNil when in no tree
-  uint8_t TreePrefix;             // bytes the string shares with its parent's, 1 below a slot
 };
 // Offsets are below 4096; a search keeps the complement of its best one in the low 16 bits.
 constexpr unsigned kOffsetComplement = 0xFFFF;
@@ -72,8 +71,6 @@ class TLzhCompressor {
   // Hangs r below parent on that side, prefix being the bytes their strings share.
   void Attach(unsigned r, unsigned parent, unsigned side, unsigned prefix);
   void TreeRemove(unsigned p);
-  void InheritPrefix(unsigned y, unsigned x, unsigned a);
-  void MeasurePrefix(unsigned y, unsigned a, unsigned j);
   // The link of p's parent (a position or a root slot) that holds p.
   uint16_t& LinkTo(unsigned p);
   // MatchOffset keeps its value when no match is found.
@@ -128,7 +125,6 @@ void TLzhCompressor::ReplaceInParent(unsigned p, unsigned q) {
 
 void TLzhCompressor::TakePlace(unsigned p, unsigned r) {
   Tree[r].Child = Tree[p].Child;
-  Tree[r].TreePrefix = Tree[p].TreePrefix;
   Tree[TreeLeft(p)].TreeParent = static_cast<uint16_t>(r);
   Tree[TreeRight(p)].TreeParent = static_cast<uint16_t>(r);
   ReplaceInParent(p, r);
@@ -175,7 +171,12 @@ void TLzhCompressor::TreeInsert(unsigned r) {
   const unsigned slot = RootSlot(key[0], key[1], key[2]);
   uint16_t* link = &RootTree[slot - kFirstRootSlot];
   unsigned parent = slot;
-  unsigned i = 1;  // bytes known to agree: one tree holds one first byte
+  unsigned i = 1;  // bytes r's string shares with p's; one tree holds one first byte
+  // Bytes r's string shares with the nearest smaller and greater strings passed so far; it
+  // shares at least the fewer of the two with every string between them, so a comparison
+  // starts there. Kept per search rather than per node, they leave a removal only links to move.
+  unsigned below = 1;
+  unsigned above = 1;
   bool left = false;
   // The best match so far as length << 16 | complement of the offset, so that one max keeps
   // the longer match and, of two as long, the nearer one. Shorter than kMinMatch is none.
@@ -183,15 +184,10 @@ void TLzhCompressor::TreeInsert(unsigned r) {
   while (*link != kTreeNil) {
     const unsigned p = *link;
     const uint8_t* const node = &LzhWindow[p];
-    // What p shares with its parent tells how much of it the string at r shares.
-    const unsigned k = Tree[p].TreePrefix;
-    if (k < i) {
-      i = k;
-      left = key[k] < node[k];
-    } else if (k == i) {
-      i = static_cast<unsigned>(CommonLengthPadded(key, node, static_cast<int>(i), kMaxMatch));
-      if (i < kMaxMatch) left = key[i] < node[i];
-    }
+    i = static_cast<unsigned>(
+        CommonLengthPadded(key, node, static_cast<int>(std::min(below, above)), kMaxMatch));
+    left = key[i] < node[i];
+    (left ? above : below) = i;
     if constexpr (kFindMatch) {
       const unsigned o = ((r - p) & kWindowMask) - 1;
       best = std::max(best, i << 16 | (kOffsetComplement - o));
@@ -207,7 +203,7 @@ void TLzhCompressor::TreeInsert(unsigned r) {
   if (IsRootSlot(parent)) {
     // The first string of its tree.
     *link = static_cast<uint16_t>(r);
-    Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent), static_cast<uint8_t>(i)};
+    Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent)};
     Order[r] = {kTreeNil, kTreeNil};
     AttachedPrefix = 0;
   } else {
@@ -253,7 +249,7 @@ void TLzhCompressor::TreeInsertNear(unsigned r, unsigned c, unsigned known) {
 
 void TLzhCompressor::Attach(unsigned r, unsigned parent, unsigned side, unsigned prefix) {
   Tree[parent].Child[side] = static_cast<uint16_t>(r);
-  Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent), static_cast<uint8_t>(prefix)};
+  Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent)};
   // r comes between parent and the string that followed it on that side.
   const unsigned beyond = Order[parent][side];
   Order[r][side] = static_cast<uint16_t>(beyond);
@@ -273,10 +269,8 @@ void TLzhCompressor::TreeRemove(unsigned p) {
   unsigned q;
   if (TreeRight(p) == kTreeNil) {
     q = TreeLeft(p);
-    if (q != kTreeNil) InheritPrefix(q, p, parent);
   } else if (TreeLeft(p) == kTreeNil) {
     q = TreeRight(p);
-    InheritPrefix(q, p, parent);
   } else {
     // The greatest node of p's left subtree, the string just before p's, moves up.
     q = before;
@@ -284,38 +278,15 @@ void TLzhCompressor::TreeRemove(unsigned p) {
       // Its left subtree takes its place.
       const unsigned above = Tree[q].TreeParent;
       const unsigned below = TreeLeft(q);
-      if (below != kTreeNil) InheritPrefix(below, q, above);
-      MeasurePrefix(TreeLeft(p), q, 1);
       TreeRight(above) = static_cast<uint16_t>(below);
       Tree[below].TreeParent = static_cast<uint16_t>(above);
       TreeLeft(q) = TreeLeft(p);
       Tree[TreeLeft(p)].TreeParent = static_cast<uint16_t>(q);
     }
-    MeasurePrefix(q, parent, 1);
-    MeasurePrefix(TreeRight(p), q, 1);
     TreeRight(q) = TreeRight(p);
     Tree[TreeRight(p)].TreeParent = static_cast<uint16_t>(q);
   }
   ReplaceInParent(p, q);
-}
-
-void TLzhCompressor::InheritPrefix(unsigned y, unsigned x, unsigned a) {
-  const uint8_t kx = Tree[x].TreePrefix;
-  uint8_t& ky = Tree[y].TreePrefix;
-  if (kx < ky) {
-    ky = kx;
-  } else if (kx == ky) {
-    MeasurePrefix(y, a, kx);
-  }
-}
-
-void TLzhCompressor::MeasurePrefix(unsigned y, unsigned a, unsigned j) {
-  if (IsRootSlot(a)) {
-    Tree[y].TreePrefix = 1;
-    return;
-  }
-  Tree[y].TreePrefix = static_cast<uint8_t>(
-      CommonLengthPadded(&LzhWindow[a], &LzhWindow[y], static_cast<int>(j), kMaxMatch));
 }
 
 void TLzhCompressor::Compress() {
