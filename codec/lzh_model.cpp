@@ -47,10 +47,11 @@ void TLzhModel::InitLzhModel() {
       const unsigned b = NodeChild[q];
       NodeChild[q] = static_cast<uint16_t>(a);
       NodeChild[p] = static_cast<uint16_t>(b);
+      // A leaf has no second child: its write goes to the scratch entry, without a branch.
       NodeParent[a] = static_cast<uint16_t>(q);
-      if (a < kLeafBase) NodeParent[a + 1] = static_cast<uint16_t>(q);
+      NodeParent[a < kLeafBase ? a + 1 : kParentScratch] = static_cast<uint16_t>(q);
       NodeParent[b] = static_cast<uint16_t>(p);
-      if (b < kLeafBase) NodeParent[b + 1] = static_cast<uint16_t>(p);
+      NodeParent[b < kLeafBase ? b + 1 : kParentScratch] = static_cast<uint16_t>(p);
       p = q;
     }
     p = NodeParent[p];

@@ -24,6 +24,7 @@ inline constexpr uint16_t kRebuildWeight = 0x8000;
 inline constexpr uint16_t kSentinelWeight = 0xFFFF;
 // The nodes UpdateLzhModel compares with a new weight at a time, and so the sentinels it needs.
 inline constexpr unsigned kWeightGroup = 8;
+inline constexpr unsigned kParentScratch = kLeafBase + kSymbolCount;
 
 // Match lengths are coded as the symbols that follow the literals.
 constexpr unsigned MatchSymbol(unsigned length) {
@@ -46,8 +47,9 @@ class TLzhModel {
 
   std::array<uint16_t, kNodeCount + kWeightGroup> NodeWeight;  // sentinels after the nodes
   std::array<uint16_t, kNodeCount> NodeChild;
-  // Parent of each position, then the leaf position of each symbol at kLeafBase + symbol.
-  std::array<uint16_t, kNodeCount + kSymbolCount> NodeParent;
+  // Parent of each position, then the leaf position of each symbol at kLeafBase + symbol,
+  // and a scratch entry for the second child a leaf does not have.
+  std::array<uint16_t, kNodeCount + kSymbolCount + 1> NodeParent;
 
  private:
   void RebuildLzhModel();

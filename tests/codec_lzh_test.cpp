@@ -341,7 +341,7 @@ struct TPlainModel {
   explicit TPlainModel(const lzh::TLzhModel& fresh) {
     std::copy_n(fresh.NodeWeight.begin(), Weight.size(), Weight.begin());
     Child = fresh.NodeChild;
-    Parent = fresh.NodeParent;
+    std::copy_n(fresh.NodeParent.begin(), Parent.size(), Parent.begin());
   }
 
   void Link(unsigned position, unsigned m) {
@@ -409,7 +409,9 @@ TEST(LzhModel, UpdateKeepsTheTreeOfAPlainScanThroughRebuilds) {
       if (n % 1000 != 999) continue;
       ASSERT_TRUE(std::equal(plain.Weight.begin(), plain.Weight.end(), model.NodeWeight.begin()));
       ASSERT_EQ(model.NodeChild, plain.Child) << n;
-      ASSERT_EQ(model.NodeParent, plain.Parent) << n;
+      // The model's scratch entry after the leaves holds nothing to compare.
+      ASSERT_TRUE(std::equal(plain.Parent.begin(), plain.Parent.end(), model.NodeParent.begin()))
+          << n;
     }
     EXPECT_GE(rebuilds, 3u) << seed;
   }
