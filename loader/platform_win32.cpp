@@ -12,7 +12,9 @@ namespace {
 constexpr DWORD kFolderBuffer = 261;
 constexpr DWORD kTempPathBuffer = 256;
 
-static_assert(sizeof(SHELLEXECUTEINFOA) == kShellExecuteRecordSize);
+// The loader's record is the 32-bit program's; a 64-bit build hands the same fields to the
+// system in the system's own, wider record.
+static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOA) == kShellExecuteRecordSize);
 
 HANDLE AsHandle(TProcessHandle process) {
   return reinterpret_cast<HANDLE>(process);
@@ -66,7 +68,7 @@ class TWin32Platform final : public TPlatform {
   bool ExecuteShell(TShellExecuteRecord& record) override {
     SHELLEXECUTEINFOA info;
     ZeroMemory(&info, sizeof info);
-    info.cbSize = record.cbSize;
+    info.cbSize = sizeof info;
     info.fMask = record.fMask;
     info.hwnd = reinterpret_cast<HWND>(record.hwnd);
     info.lpVerb = record.lpVerb.c_str();
