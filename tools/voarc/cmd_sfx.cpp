@@ -9,11 +9,12 @@
 #include "archive/inspect.h"
 #include "archive/writer.h"
 #include "core/file_stream.h"
-#include "core/stdio_stream.h"
 #include "core/memory_stream.h"
+#include "core/stdio_stream.h"
 #include "loader/payload.h"
 #include "loader/platform.h"
 #include "tools/voarc/cli.h"
+#include "tools/voarc/pe_image.h"
 #include "tools/voarc/report.h"
 
 namespace vo::voarc {
@@ -74,6 +75,11 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
     throw TToolError(stub_path + " is not a loader stub: it holds no payload stamp");
   if (image[*value] != kUnpatchedStampByte)
     throw TToolError(stub_path + " already carries a payload");
+  // A signature covers the whole file as it was signed: a payload appended behind it breaks it.
+  if (const auto pe = ReadPeImage(image); pe && pe->Signed())
+    throw TToolError(stub_path +
+                     " is signed, and a payload attached to it would break its signature: build "
+                     "the setup from the unsigned stub and sign the setup after building it");
 
   std::vector<uint8_t> archive;
   if (options.Installer.empty()) {
@@ -140,6 +146,14 @@ void Info(const std::string& path) {
     std::printf("%s: no payload stamp; not a loader\n", path.c_str());
     throw TExit{kExitDataError};
   }
+  if (const auto pe = ReadPeImage(file)) {
+    std::printf("image:          %s\n", pe->Describe().c_str());
+    if (pe->Signed())
+      std::printf("signature:      certificate table at offset %u, %u bytes (not verified here)\n",
+                  pe->CertificateOffset, pe->CertificateSize);
+    else
+      std::printf("signature:      none\n");
+  }
   std::printf("stamp:          at offset %zu\n", *value - kPayloadMarkerSize);
   if (file[*value] == kUnpatchedStampByte) {
     std::printf("payload:        none (a stub without payload)\n");
@@ -158,8 +172,9 @@ void Info(const std::string& path) {
     std::printf("payload:        cut short: %zu of %u bytes present\n", available, length);
     throw TExit{kExitDataError};
   }
-  TMemoryStream archive(std::vector<uint8_t>(file.begin() + static_cast<std::ptrdiff_t>(start),
-                                             file.begin() + static_cast<std::ptrdiff_t>(start + length)));
+  TMemoryStream archive(
+      std::vector<uint8_t>(file.begin() + static_cast<std::ptrdiff_t>(start),
+                           file.begin() + static_cast<std::ptrdiff_t>(start + length)));
   TVoViriDudodado component;
   const TArchiveListing listing = ListArchive(component, archive);
   std::printf("archive:        method %.3s, %zu entries, %d bytes expanded\n",
@@ -171,7 +186,8 @@ void Info(const std::string& path) {
 
 void RegisterSfxCommands(CLI::App& app, TGlobalOptions& global) {
   auto options = std::make_shared<TSfxOptions>();
-  auto* sfx = app.add_subcommand("sfx", "attach an archive to the loader stub: a self-extracting setup");
+  auto* sfx =
+      app.add_subcommand("sfx", "attach an archive to the loader stub: a self-extracting setup");
   sfx->add_option("--stub", options->Stub, "loader stub (default: the Setup.exe built with voarc)");
   sfx->add_option("-o,--output", options->Output, "self-extracting file to write")->required();
   sfx->add_option("--installer", options->Installer,
