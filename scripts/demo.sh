@@ -56,20 +56,32 @@ fi
 echo "Setup.exe is a 32-bit Windows program of $(size "$win32/Setup.exe") bytes, with no console window."
 "$make_setup" "$win32/Setup.exe" "$demo/Setup.exe" "$demo/archive-win" good "$win32/VoInstall.exe" || exit 1
 echo "A self-extracting $demo/Setup.exe ($(size "$demo/Setup.exe") bytes) was packed the same way."
-export WINEPREFIX="$demo/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if command -v wine >/dev/null && timeout 300 wineboot -i >/dev/null 2>&1 &&
-   VOINSTALL_RECORD="$(winepath -w "$demo/wine-probe" 2>/dev/null)" timeout 60 \
-     wine "$win32/VoInstall.exe" >/dev/null 2>&1 && [ -f "$demo/wine-probe" ]; then
-  echo "Running it under Wine..."
-  VOINSTALL_RECORD="$(winepath -w "$demo/wine-installer-saw")" timeout 120 wine "$demo/Setup.exe"
-  status=$?
-  if [ -f "$demo/wine-installer-saw" ]; then
-    echo "   It expanded and started the installer, which was told:"
-    sed -n '2,3p' "$demo/wine-installer-saw" | sed 's/^/       /'
-    echo "   and ended with exit code $status."
-  else
-    echo "   The installer did not run (exit code $status)."
-  fi
+source "$top/scripts/wine.sh"
+reason=$(vo_wine_reason 32)
+if [ -n "$reason" ]; then
+  echo "It is not run here: $reason."
+  exit 0
+fi
+if [ -n "$(vo_qemu_version)" ]; then
+  how="Wine, whose 32-bit programs run through qemu-i386 $(vo_qemu_version) on this machine"
 else
-  echo "Wine cannot run 32-bit programs on this machine, so it was built and packed, not run."
+  how="Wine"
+fi
+echo "Running it under $how (making a Wine prefix first, about half a minute)..."
+if ! vo_wine_make_prefix "$demo/wineprefix"; then
+  echo "   Wine could not make a prefix in $demo/wineprefix."
+  exit 1
+fi
+DISPLAY='' VOINSTALL_RECORD="$(vo_winepath -w "$demo/wine-installer-saw")" timeout 120 \
+  "$VO_WINE64" "$demo/Setup.exe"
+status=$?
+vo_wine_stop
+if [ -f "$demo/wine-installer-saw" ]; then
+  echo "   It found its payload, expanded the installer into C:\\windows\\VoInstall.exe of the"
+  echo "   prefix and started it, which was told:"
+  sed -n '2,3p' "$demo/wine-installer-saw" | tr -d '\r' | sed 's/^/       /'
+  echo "   and ended with exit code $status."
+else
+  echo "   The installer did not run (exit code $status)."
+  exit 1
 fi
