@@ -10,7 +10,7 @@ set -euo pipefail
 source "$(dirname "$0")/wine.sh"
 
 needed=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-        libcli11-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 gzip)
+        libcli11-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 gzip help2man dpkg-dev)
 wanted=(lhasa jlha-utils osslsigncode openssl wine wine64 wine32:i386)
 # A package can be listed as installed while a file it needs is gone: reinstall it then.
 files=(i686-w64-mingw32-g++-posix:g++-mingw-w64-i686-posix

@@ -247,6 +247,19 @@ run_flow() {
       grep -q 'sign the setup after building it' "$dir/refused.log" ||
         fail "the refusal does not say to sign after building: $(cat "$dir/refused.log")"
       [ ! -e "$dir/never.exe" ] || fail "the refused setup was written" ;;
+    installed)
+      # VOARC as installed finds the stub of this mode on its own, and STUB is that stub.
+      local kind=()
+      case $mode in native) kind=(--stub posix) ;; wine64) kind=(--stub win64) ;; esac
+      "$voarc" -q sfx "${kind[@]}" -o "$setup" --installer "$installer" >"$dir/voarc.log" 2>&1 ||
+        fail "voarc sfx failed: $(cat "$dir/voarc.log")"
+      # The stamp's four bytes are all that may differ from the stub.
+      [ "$(cmp -l "$stub" "$setup" 2>/dev/null | wc -l)" -le 4 ] ||
+        fail "the setup was not built on $stub"
+      run_setup
+      expect_status 0
+      [ -f "$dir/record" ] && cmp -s "$win/VoInstall.exe" "$installer" ||
+        fail "the setup did not expand and start the installer" ;;
     *) fail "unknown flow" ;;
   esac
   end_flow

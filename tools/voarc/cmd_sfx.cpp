@@ -16,6 +16,7 @@
 #include "tools/voarc/cli.h"
 #include "tools/voarc/pe_image.h"
 #include "tools/voarc/report.h"
+#include "tools/voarc/stubs.h"
 
 namespace vo::voarc {
 
@@ -24,7 +25,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kInstallerEntry[] = "Installer\\VoInstall.exe";
-constexpr char kStubName[] = "Setup.exe";
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   TFileStream in(path, kOpenReadShared);
@@ -45,19 +45,6 @@ std::optional<std::size_t> FindStampValue(const std::vector<uint8_t>& file) {
   return static_cast<std::size_t>(at - file.begin()) + marker.size();
 }
 
-std::string DefaultStub() {
-  // The Windows loader built alongside the tool: beside it when installed together, else in the
-  // build tree, from a Windows build of the tool or from a native one.
-  const fs::path self = fs::path(SystemPlatform().ModuleFileName()).parent_path();
-  const fs::path candidates[] = {self / kStubName, self / ".." / ".." / "loader" / kStubName,
-                                 self / ".." / ".." / ".." / "win32" / "loader" / kStubName};
-  for (const fs::path& candidate : candidates) {
-    std::error_code error;
-    if (fs::is_regular_file(candidate, error)) return candidate.lexically_normal().string();
-  }
-  throw TUsageError("no Setup.exe found beside voarc; give one with --stub");
-}
-
 struct TSfxOptions {
   std::string Stub;
   std::string Output;
@@ -68,7 +55,7 @@ struct TSfxOptions {
 void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options) {
   if (options.Installer.empty() && options.Inputs.size() != 1)
     throw TUsageError("sfx takes one ARCHIVE, or --installer FILE and further items");
-  const std::string stub_path = options.Stub.empty() ? DefaultStub() : options.Stub;
+  const std::string stub_path = LocateStub(options.Stub);
   std::vector<uint8_t> image = ReadWholeFile(stub_path);
   const auto value = FindStampValue(image);
   if (!value || *value + 4 > image.size())
@@ -188,7 +175,8 @@ void RegisterSfxCommands(CLI::App& app, TGlobalOptions& global) {
   auto options = std::make_shared<TSfxOptions>();
   auto* sfx =
       app.add_subcommand("sfx", "attach an archive to the loader stub: a self-extracting setup");
-  sfx->add_option("--stub", options->Stub, "loader stub (default: the Setup.exe built with voarc)");
+  sfx->add_option("--stub", options->Stub,
+                  "loader stub: win32 (the default), win64, posix, or the path of a stub");
   sfx->add_option("-o,--output", options->Output, "self-extracting file to write")->required();
   sfx->add_option("--installer", options->Installer,
                   "build the archive: FILE becomes Installer\\VoInstall.exe, ITEMs join it");

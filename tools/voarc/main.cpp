@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   app.fallthrough();  // -q may also follow the command
   TGlobalOptions global;
   app.add_flag("-q,--quiet", global.Quiet, "no progress display");
+  app.set_version_flag("--version", std::string("voarc (VoInstall) ") + VO_VERSION);
   RegisterArchiveCommands(app, global);
   RegisterRawCommands(app, global);
   RegisterSfxCommands(app, global);
