@@ -7,7 +7,8 @@ set -uo pipefail
 mode=$1 stub=$2 installer=$3 make_setup=$4 work=$5
 shift 5
 flows=("$@")
-[ ${#flows[@]} -gt 0 ] || flows=(good nopayload fallback cut badsum missing blanks norichedit)
+[ ${#flows[@]} -gt 0 ] ||
+  flows=(good nopayload fallback cut badsum badsumfallback missing blanks norichedit)
 readonly kSkip=77
 failures=0
 
@@ -108,6 +109,19 @@ expect_nothing_started() {
   [ ! -f "$dir/record" ] || fail "an installer was started"
 }
 
+# A run that failed has removed the temporary archive and any installer file it made.
+expect_nothing_left() {
+  local left
+  left=$(temp_archives)
+  [ -z "$left" ] || fail "a temporary archive was left: $left"
+  if [ "$mode" = wine ]; then
+    left=$(find "$WINEPREFIX/drive_c" -type f -name VoInstall.exe 2>/dev/null)
+  else
+    left=$(find "$win" "$tmp" -type f -name VoInstall.exe)
+  fi
+  [ -z "$left" ] || fail "an installer file was left: $left"
+}
+
 # What a failed flow leaves to look at: what the setup said, its beeps, and the room left on
 # the disk (a full disk cuts the setups short, and a cut setup runs as one without a payload).
 show_flow() {
@@ -145,14 +159,20 @@ run_flow() {
       expect_status 0; expect_installer_run temp ;;
     cut)
       make_setup cut; run_setup
-      expect_status 1; expect_nothing_started
+      expect_status 1; expect_nothing_started; expect_nothing_left
       expect_stderr "Application Error: Exception EReadError in module" ;;
     badsum)
       make_setup badsum; run_setup
-      expect_status 1; expect_nothing_started; expect_stderr "Exception EBadChecksum" ;;
+      expect_status 1; expect_nothing_started; expect_nothing_left
+      expect_stderr "Exception EBadChecksum" ;;
+    badsumfallback)
+      mkdir -p "$win/VoInstall.exe"  # the installer goes beside the temporary archive
+      make_setup badsum; run_setup
+      expect_status 1; expect_nothing_started; expect_nothing_left
+      expect_stderr "Exception EBadChecksum" ;;
     missing)
       make_setup missing; run_setup
-      expect_status 1; expect_nothing_started
+      expect_status 1; expect_nothing_started; expect_nothing_left
       expect_stderr "Archive entry not found: Installer\\VoInstall.exe." ;;
     blanks)
       mkdir -p "$dir/a folder"; setup="$dir/a folder/Set up.exe"
@@ -162,7 +182,7 @@ run_flow() {
     norichedit)
       [ "$mode" = native ] || return 0  # Wine brings the library with it
       rm "$win/system32/RichEd32.dll"; make_setup good; run_setup
-      expect_status 0; expect_nothing_started
+      expect_status 1; expect_nothing_started
       expect_stderr "Error: The DLL 'RichEd32.dll' cannot be located on this system."
       [ -z "$(temp_archives)" ] || fail "a temporary file was made" ;;
     *) fail "unknown flow" ;;
