@@ -16,6 +16,7 @@
 #include "core/temp_file.h"
 #include "loader/payload.h"
 #include "loader/platform.h"
+#include "loader/setup.h"
 #include "tools/voarc/cli.h"
 #include "tools/voarc/report.h"
 
@@ -25,7 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kInstallerEntry[] = "Installer\\VoInstall.exe";
 constexpr char kStubName[] = "Setup.exe";
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
@@ -81,7 +81,7 @@ void CheckPayloadArchive(const TGlobalOptions& global, TStream& stream, const st
   }
   for (const TListedEntry& entry : listing.Entries) {
     if (entry.Reachable && entry.Header.Method == kMethodNon &&
-        SameNameIgnoringAsciiCase(entry.Name, kInstallerEntry))
+        SameNameIgnoringAsciiCase(entry.Name, kInstallerEntryName))
       throw TToolError(label + " holds the installer stored, where no checksum covers it: " +
                        "let sfx --installer pack it, or archive it compressed");
   }
@@ -118,7 +118,7 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
     stream.CopyFrom(archive, 0);
   } else {
     label = "the archive for " + options.Output;
-    TWriterEntry installer{kInstallerEntry, options.Installer, std::nullopt};
+    TWriterEntry installer{kInstallerEntryName, options.Installer, std::nullopt};
     installer.Coded = true;  // so that the loader's checksum covers it
     std::vector<TWriterEntry> entries = {installer};
     for (const std::string& item : options.Inputs) AddItem(item, entries);
