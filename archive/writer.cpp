@@ -157,9 +157,9 @@ TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, T
     // size an entry can have.
     if (coded) settings.CompressReserve = static_cast<int32_t>(size - kMaxArchivedSize);
     try {
-      compressed = RunCodec(settings, sink, *source, size, 0, options.Method, sum,
-                            TCodecMode::Compress, false) < size ||
-                   coded;
+      const int32_t packedSize = RunCodec(settings, sink, *source, size, 0, options.Method, sum,
+                                          TCodecMode::Compress, false);
+      compressed = coded || packedSize < size;
     } catch (const EUnableToCompress&) {
       if (coded) throw;
       // Would not shrink: stored instead.
