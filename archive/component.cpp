@@ -3,6 +3,8 @@
 #include <chrono>
 #include <iterator>
 
+#include "archive/entry_name.h"
+
 #include "core/exception.h"
 #include "core/file_stream.h"
 #include "core/messages.h"
@@ -13,18 +15,6 @@ namespace {
 
 constexpr char kQuote = '"';
 constexpr char kFolderSeparator = '\\';
-
-// Only the letters a to z fold: names are ANSI bytes, and other bytes must match exactly.
-char FoldAscii(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameNameIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
-}
 
 int64_t NowMilliseconds() {
   using namespace std::chrono;

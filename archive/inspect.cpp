@@ -4,10 +4,12 @@
 
 #include "core/exception.h"
 #include "core/file_stream.h"
+#include "core/messages.h"
 
 namespace vo {
 
 std::size_t TCountingStream::Write(const void* buffer, std::size_t count) {
+  if (Forward != nullptr) count = Forward->Write(buffer, count);
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   for (std::size_t i = 0; i < count; ++i) Sum += bytes[i];
   Count += static_cast<int64_t>(count);
@@ -75,16 +77,72 @@ TArchiveListing ListArchive(TVoViriDudodado& component, const std::string& archi
   return ListArchive(component, archive);
 }
 
+std::string ArchiveDamage(const TArchiveListing& listing) {
+  if (!listing.HeaderPresent) return {};
+  int64_t reachableTotal = 0;
+  std::size_t unreachable = 0;
+  for (const TListedEntry& entry : listing.Entries) {
+    if (entry.Reachable) {
+      reachableTotal += entry.Header.ExpandedSize;
+    } else {
+      ++unreachable;
+    }
+  }
+  const bool shortOfTotal = reachableTotal < listing.Header.TotalExpandedSize;
+  const bool lastCut = listing.End == TScanEnd::TruncatedData && !listing.Entries.empty() &&
+                       listing.Entries.back().Reachable;
+  if (shortOfTotal || lastCut) {
+    switch (listing.End) {
+      case TScanEnd::TruncatedHeader:
+        return "an entry header is cut short by the end of the file";
+      case TScanEnd::TruncatedName:
+        return "an entry name is cut short by the end of the file";
+      case TScanEnd::TruncatedData:
+        return "the data of \"" + listing.Entries.back().Name +
+               "\" is cut short by the end of the file";
+      case TScanEnd::NegativeSize:
+        return "an entry header holds a negative size";
+      case TScanEnd::EndOfFile:
+        break;
+    }
+    return "the entries add up to " + std::to_string(reachableTotal) +
+           " bytes, short of the archive's total of " +
+           std::to_string(listing.Header.TotalExpandedSize);
+  }
+  if (unreachable > 0)
+    return std::to_string(unreachable) + " entr" + (unreachable == 1 ? "y lies" : "ies lie") +
+           " past the archive's total of " + std::to_string(listing.Header.TotalExpandedSize) +
+           " bytes: the total disagrees with the entries";
+  return {};
+}
+
+int64_t ExpandListedEntry(TVoViriDudodado& component, TStream& archive, const std::string& methodID,
+                          const TListedEntry& entry, TStream& dest) {
+  const TEntryHeader& h = entry.Header;
+  TCountingStream sink(dest);
+  archive.SetPosition(entry.DataOffset);
+  component.ExpandEntry(sink, archive, h.CompressedSize, h.ExpandedSize, h.Checksum, h.Method,
+                        methodID, h.LockFlag);
+  // The component never tests a stored entry's sum; a tool that reads one does, with the same
+  // key rule as for the other methods.
+  if (h.Method == kMethodNon && sink.Sum != h.Checksum) {
+    if (h.LockFlag <= 0) throw EBadChecksum(kMsgStoredChecksum);
+    if (component.Key == 0 || static_cast<uint32_t>(component.Key) + sink.Sum != h.Checksum)
+      throw EInvalidKey(kMsgInvalidKey);
+  }
+  if (sink.Count != h.ExpandedSize)
+    throw EBadEntrySize(kMsgExpandedSizeDiffers + std::to_string(sink.Count) + " bytes, " +
+                        std::to_string(h.ExpandedSize) + " in the entry header");
+  return sink.Count;
+}
+
 TEntryTest TestEntry(TVoViriDudodado& component, TStream& archive, const std::string& methodID,
                      const TListedEntry& entry) {
-  const TEntryHeader& h = entry.Header;
   TEntryTest result;
   result.Entry = entry;
   TCountingStream sink;
-  archive.SetPosition(entry.DataOffset);
   try {
-    component.ExpandEntry(sink, archive, h.CompressedSize, h.ExpandedSize, h.Checksum, h.Method,
-                          methodID, h.LockFlag);
+    ExpandListedEntry(component, archive, methodID, entry, sink);
   } catch (const Exception& e) {
     result.ErrorClass = e.ClassName();
     result.Message = e.Message;

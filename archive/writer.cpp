@@ -11,17 +11,14 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <thread>
 
 #include "archive/component.h"
+#include "archive/entry_name.h"
 #include "core/file_stream.h"
 #include "core/memory_stream.h"
 #include "core/messages.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "core/temp_file.h"
 
 namespace vo {
 
@@ -29,7 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kSeparator = '\\';
 constexpr std::size_t kProbeSize = 4096;
 // How far compression may run ahead of writing, in entries per thread: bounds the memory held.
 constexpr std::size_t kLookAheadPerThread = 2;
@@ -59,8 +55,30 @@ class TByteView final : public TStream {
   std::size_t Pos = 0;
 };
 
-[[noreturn]] void RaiseBadName(const std::string& name, const char* reason) {
-  throw EInvalidEntryName(kMsgInvalidEntryName + ('"' + name + "\": ") + reason);
+// An entry, as a message names it: its name, and the file it comes from.
+std::string Described(const TWriterEntry& entry) {
+  std::string text = '"' + entry.Name + '"';
+  if (!entry.Content) text += " from " + entry.SourcePath;
+  return text;
+}
+
+// The reader finds entries by name with ASCII case ignored, so two names equal under that
+// rule would both be expanded into one file.
+void RefuseDuplicateNames(const std::vector<TWriterEntry>& entries) {
+  std::vector<std::string> folded;
+  for (const TWriterEntry& entry : entries) {
+    folded.push_back(entry.Name);
+    for (char& c : folded.back()) c = FoldAscii(c);
+  }
+  std::vector<std::size_t> order(entries.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return folded[a] < folded[b]; });
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    if (folded[order[i - 1]] != folded[order[i]]) continue;
+    throw EDuplicateEntryName(kMsgDuplicateEntryName + Described(entries[order[i - 1]]) + " and " +
+                              Described(entries[order[i]]));
+  }
 }
 
 std::string MethodName(uint8_t method) {
@@ -114,10 +132,13 @@ uint32_t CopyStored(TStream& source, TStream& sink, int32_t size, const std::str
 
 // Writes the entry's data to sink from its position on, compressed or, when that would not
 // make it smaller, stored, and returns the entry's header. A compression given up writes no
-// more than the entry's size, so the stored bytes cover all of it.
+// more than the entry's size, so the stored bytes cover all of it. Under a key, and for an
+// entry that asks for it, the entry goes through the codec whatever its size: stored data is
+// neither hidden by the key nor checked by the reader.
 TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, TStream& sink) {
   const TWriterEntry& entry = *planned.Entry;
   const auto size = static_cast<int32_t>(planned.Size);
+  const bool coded = options.Key != 0 || entry.Coded;
   TEntryHeader header;
   header.NameLength = static_cast<int16_t>(entry.Name.size());
   header.FileDateTime = entry.Content ? entry.FileDateTime : FileDosDateTime(entry.SourcePath);
@@ -129,13 +150,18 @@ TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, T
   const int64_t start = sink.Position();
   uint32_t sum = 0;
   bool compressed = false;
-  if (options.Method != kMethodNon && size > 0) {
+  if (options.Method != kMethodNon && (size > 0 || coded)) {
     TCodecSettings settings;
     settings.Key = options.Key;
+    // A coded entry may come out a little larger than it went in: the limit is the largest
+    // size an entry can have.
+    if (coded) settings.CompressReserve = static_cast<int32_t>(size - kMaxArchivedSize);
     try {
-      compressed = RunCodec(settings, sink, *source, size, 0, options.Method, sum,
-                            TCodecMode::Compress, false) < size;
+      const int32_t packedSize = RunCodec(settings, sink, *source, size, 0, options.Method, sum,
+                                          TCodecMode::Compress, false);
+      compressed = coded || packedSize < size;
     } catch (const EUnableToCompress&) {
+      if (coded) throw;
       // Would not shrink: stored instead.
     }
     if (compressed) {
@@ -147,37 +173,22 @@ TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, T
     }
   }
   if (!compressed) {
-    // Stored data is never scrambled: the reader copies it as it is.
     header.Method = kMethodNon;
     sum = CopyStored(*source, sink, size, entry.Name);
   }
   header.CompressedSize = static_cast<int32_t>(sink.Position() - start);
-  header.Checksum = header.LockFlag > 0 ? static_cast<uint32_t>(options.Key) + sum : sum;
+  // A stored entry always carries its true sum, which is all a reader can check it against.
+  const bool keyed = header.LockFlag > 0 && header.Method != kMethodNon;
+  header.Checksum = keyed ? static_cast<uint32_t>(options.Key) + sum : sum;
   return header;
 }
-
-// Removes the file on the way out unless told to keep it.
-class TTempFile {
- public:
-  explicit TTempFile(std::string path) : Path(std::move(path)) {}
-  TTempFile(const TTempFile&) = delete;
-  TTempFile& operator=(const TTempFile&) = delete;
-  ~TTempFile() {
-    std::error_code ignored;
-    if (!Kept) fs::remove(Path, ignored);
-  }
-  void Keep() { Kept = true; }
-  const std::string Path;
-
- private:
-  bool Kept = false;
-};
 
 // Where an entry packed ahead of the writer waits: in memory, or when larger than the
 // options allow, in a temporary file beside the archive, so that memory stays bounded.
 struct TSpool {
-  std::unique_ptr<TTempFile> File;  // declared first, so the stream is closed before removal
-  std::unique_ptr<TStream> Stream;
+  std::unique_ptr<TTempFile> File;
+  std::unique_ptr<TMemoryStream> Memory;
+  TStream& Stream() { return File ? static_cast<TStream&>(File->Stream()) : *Memory; }
 };
 
 // An entry packed ahead of the writer: its header, and its data from the spool's start.
@@ -186,45 +197,27 @@ struct TPacked {
   TSpool Spool;
 };
 
-// Puts the finished archive under its name in one step, replacing an older one.
-bool MoveIntoPlace(const std::string& from, const std::string& to) {
-#ifdef _WIN32
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-  return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
-std::string TempPathBeside(const std::string& target) {
-  std::random_device random;
-  char suffix[16];
-  std::snprintf(suffix, sizeof suffix, ".%08x.tmp", random());
-  return target + suffix;
-}
-
 // Packs an entry into a spool of its own, rewound for the writer.
 TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
-                    const std::string& archivePath) {
+                    const std::string& spoolBeside) {
   TPacked packed;
   if (planned.Size > options.MemorySpoolLimit) {
-    packed.Spool.File = std::make_unique<TTempFile>(TempPathBeside(archivePath));
-    packed.Spool.Stream = std::make_unique<TFileStream>(packed.Spool.File->Path, kCreate);
+    packed.Spool.File = std::make_unique<TTempFile>(spoolBeside);
   } else {
-    // Room for the whole entry at once: packed, it is never larger, and a spool that grew
+    // Room for the whole entry at once: packed, it is rarely larger, and a spool that grew
     // step by step would touch fresh memory at every step.
-    auto memory = std::make_unique<TMemoryStream>();
-    memory->Data.reserve(static_cast<std::size_t>(planned.Size));
-    packed.Spool.Stream = std::move(memory);
+    packed.Spool.Memory = std::make_unique<TMemoryStream>();
+    packed.Spool.Memory->Data.reserve(static_cast<std::size_t>(planned.Size));
   }
-  packed.Header = PackEntry(planned, options, *packed.Spool.Stream);
-  packed.Spool.Stream->SetPosition(0);
+  packed.Header = PackEntry(planned, options, packed.Spool.Stream());
+  packed.Spool.Stream().SetPosition(0);
   return packed;
 }
 
 // Packs the entries on several threads, a few entries ahead of the writer, and hands each to
 // write in archive order.
 void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
-               std::size_t threads, const std::string& archivePath,
+               std::size_t threads, const std::string& spoolBeside,
                const std::function<void(std::size_t, TPacked&&)>& write) {
   std::vector<std::optional<TPacked>> done(plan.size());
   std::mutex mutex;
@@ -245,7 +238,7 @@ void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
         index = next++;
       }
       try {
-        TPacked packed = PackSpooled(plan[index], options, archivePath);
+        TPacked packed = PackSpooled(plan[index], options, spoolBeside);
         std::lock_guard lock(mutex);
         done[index] = std::move(packed);
       } catch (...) {
@@ -293,21 +286,8 @@ void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
 }  // namespace
 
 void ValidateEntryName(const std::string& name) {
-  if (name.empty()) RaiseBadName(name, "empty");
-  if (name.size() > static_cast<std::size_t>(kMaxNameLength))
-    RaiseBadName(name, "longer than 32767 bytes");
-  if (name.find('\0') != std::string::npos) RaiseBadName(name, "holds a NUL byte");
-  if (name.find('/') != std::string::npos) RaiseBadName(name, "separators must be backslashes");
-  if (name.find(':') != std::string::npos) RaiseBadName(name, "drive or colon");
-  if (name.front() == kSeparator) RaiseBadName(name, "not relative");
-  for (std::size_t start = 0;;) {
-    const std::size_t end = std::min(name.find(kSeparator, start), name.size());
-    const std::string_view part(name.data() + start, end - start);
-    if (part.empty()) RaiseBadName(name, "empty path component");
-    if (part == "..") RaiseBadName(name, "\"..\" component");
-    if (end == name.size()) break;
-    start = end + 1;
-  }
+  if (const auto fault = EntryNameFault(name))
+    throw EInvalidEntryName(kMsgInvalidEntryName + ('"' + name + "\": ") + *fault);
 }
 
 uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second) {
@@ -348,14 +328,17 @@ bool CanCompress(uint8_t method) {
   }
 }
 
-void WriteArchive(const std::string& archivePath, std::vector<TWriterEntry> entries,
-                  const TWriterOptions& options) {
+void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
+                    const TWriterOptions& options, const std::string& spoolBeside) {
   if (options.Method != kMethodNon && !CanCompress(options.Method))
     throw EArchiveWrite(kMsgNoCompressor + MethodName(options.Method));
+  if (options.Method == kMethodNon && options.Key != 0) throw EArchiveWrite(kMsgKeyNeedsCodec);
   std::vector<int64_t> sizes;
   int64_t total = 0;
   for (const TWriterEntry& entry : entries) {
     ValidateEntryName(entry.Name);
+    if (entry.Coded && options.Method == kMethodNon)
+      throw EArchiveWrite(kMsgEntryNeedsCodec + entry.Name);
     int64_t size = 0;
     if (entry.Content) {
       size = static_cast<int64_t>(entry.Content->size());
@@ -367,50 +350,51 @@ void WriteArchive(const std::string& archivePath, std::vector<TWriterEntry> entr
     total += size;
     sizes.push_back(size);
   }
+  RefuseDuplicateNames(entries);
   if (total > kMaxArchivedSize) throw EArchiveWrite(kMsgArchiveTooLarge);
   std::vector<TPlanned> plan;
   for (std::size_t i : ScanOrder(sizes)) plan.push_back({&entries[i], sizes[i]});
 
-  TTempFile temp(TempPathBeside(archivePath));
-  {
-    TFileStream archive(temp.Path, kCreate);
-    TArchiveHeader header;
-    const std::string id = MethodName(options.Method);
-    std::copy_n(id.begin(), kMethodIDLength, header.MethodID.begin());
-    header.TotalExpandedSize = static_cast<int32_t>(total);
-    header.ArchiveLock = options.Key != 0 ? kLockScrambled : kLockNone;
-    WriteArchiveHeader(archive, header);
-    const auto written = [&](std::size_t i, const TEntryHeader& entryHeader) {
-      if (options.OnEntryWritten) options.OnEntryWritten(*plan[i].Entry, entryHeader);
-    };
-    const std::size_t threads = std::min<std::size_t>(std::max(options.Threads, 1u), plan.size());
-    if (threads <= 1) {
-      // Each entry goes straight into the archive behind a stand-in header, which is written
-      // again once its sizes and sum are known.
-      for (std::size_t i = 0; i < plan.size(); ++i) {
-        const std::string& name = plan[i].Entry->Name;
-        const int64_t at = archive.Position();
-        TEntryHeader entryHeader;
-        entryHeader.NameLength = static_cast<int16_t>(name.size());
-        WriteEntryHeader(archive, entryHeader, name);
-        entryHeader = PackEntry(plan[i], options, archive);
-        const int64_t end = archive.Position();
-        archive.SetPosition(at);
-        WriteEntryHeader(archive, entryHeader, name);
-        archive.SetPosition(end);
-        written(i, entryHeader);
-      }
-    } else {
-      PackAhead(plan, options, threads, archivePath, [&](std::size_t i, TPacked&& packed) {
-        WriteEntryHeader(archive, packed.Header, plan[i].Entry->Name);
-        archive.CopyFrom(*packed.Spool.Stream, packed.Header.CompressedSize);
-        written(i, packed.Header);
-      });
+  TArchiveHeader header;
+  const std::string id = MethodName(options.Method);
+  std::copy_n(id.begin(), kMethodIDLength, header.MethodID.begin());
+  header.TotalExpandedSize = static_cast<int32_t>(total);
+  header.ArchiveLock = options.Key != 0 ? kLockScrambled : kLockNone;
+  WriteArchiveHeader(archive, header);
+  const auto written = [&](std::size_t i, const TEntryHeader& entryHeader) {
+    if (options.OnEntryWritten) options.OnEntryWritten(*plan[i].Entry, entryHeader);
+  };
+  const std::size_t threads = std::min<std::size_t>(std::max(options.Threads, 1u), plan.size());
+  if (threads <= 1) {
+    // Each entry goes straight into the archive behind a stand-in header, which is written
+    // again once its sizes and sum are known.
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+      const std::string& name = plan[i].Entry->Name;
+      const int64_t at = archive.Position();
+      TEntryHeader entryHeader;
+      entryHeader.NameLength = static_cast<int16_t>(name.size());
+      WriteEntryHeader(archive, entryHeader, name);
+      entryHeader = PackEntry(plan[i], options, archive);
+      const int64_t end = archive.Position();
+      archive.SetPosition(at);
+      WriteEntryHeader(archive, entryHeader, name);
+      archive.SetPosition(end);
+      written(i, entryHeader);
     }
-    archive.Close();
+  } else {
+    PackAhead(plan, options, threads, spoolBeside, [&](std::size_t i, TPacked&& packed) {
+      WriteEntryHeader(archive, packed.Header, plan[i].Entry->Name);
+      archive.CopyFrom(packed.Spool.Stream(), packed.Header.CompressedSize);
+      written(i, packed.Header);
+    });
   }
-  if (!MoveIntoPlace(temp.Path, archivePath)) throw EFCreateError(kMsgCannotCreate + archivePath);
-  temp.Keep();
+}
+
+void WriteArchive(const std::string& archivePath, std::vector<TWriterEntry> entries,
+                  const TWriterOptions& options) {
+  TTempFile temp(archivePath);
+  WriteArchiveTo(temp.Stream(), std::move(entries), options, archivePath);
+  temp.Commit(TCommitMode::Replace);
 }
 
 }  // namespace vo

@@ -16,6 +16,7 @@
 namespace vo {
 
 using EInvalidEntryName = ENamed<"EInvalidEntryName">;
+using EDuplicateEntryName = ENamed<"EDuplicateEntryName">;
 using EArchiveWrite = ENamed<"EArchiveWrite">;
 
 // 1980-01-01 00:00:00, the earliest DOS date and time.
@@ -29,12 +30,17 @@ struct TWriterEntry {
   std::string SourcePath;  // the file to archive, unless Content is given
   std::optional<std::vector<uint8_t>> Content;  // bytes in memory instead of a file
   uint32_t FileDateTime = kDosEpoch;  // for Content entries; files take their modification time
+  // Never stored, even when compression does not make it smaller: the reader checks the sum
+  // of coded entries only. Every entry is coded under a key.
+  bool Coded = false;
 };
 
 struct TWriterOptions {
   uint8_t Method = kMethodLh5;  // kMethodLh5, kMethodLzh, or kMethodNon to store every entry
-  int32_t Key = 0;              // 0: no key
-  unsigned Threads = 1;         // entries compressed at once, each by its own codec run
+  // 0: no key. Under a key every entry is compressed and scrambled, none is stored, so a key
+  // needs a method other than kMethodNon.
+  int32_t Key = 0;
+  unsigned Threads = 1;  // entries compressed at once, each by its own codec run
   // With several threads, an entry packed ahead of the writer waits in memory up to this size,
   // else in a temporary file beside the archive. One thread writes straight into the archive.
   int64_t MemorySpoolLimit = int64_t{8} << 20;
@@ -42,9 +48,7 @@ struct TWriterOptions {
   std::function<void(const TWriterEntry& entry, const TEntryHeader& header)> OnEntryWritten;
 };
 
-// Raises EInvalidEntryName unless name is a relative path with backslash separators: not
-// empty, at most 32767 bytes, no drive or colon, no leading backslash, no empty or ".."
-// component, no forward slash and no NUL.
+// Raises EInvalidEntryName when EntryNameFault finds a fault in name.
 void ValidateEntryName(const std::string& name);
 
 uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second);
@@ -60,8 +64,12 @@ bool CanCompress(uint8_t method);
 
 // Writes entries to archivePath through a temporary file beside it, renamed into place once
 // complete; on any failure the temporary files are removed and archivePath is left as it was.
-// Every check (names, sizes, method) is made before anything is written.
+// Every check (names, duplicate names, sizes, method) is made before anything is written.
 void WriteArchive(const std::string& archivePath, std::vector<TWriterEntry> entries,
                   const TWriterOptions& options);
+// The same into archive from its position on; entries packed ahead of the writer wait in
+// temporary files beside the path spoolBeside.
+void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
+                    const TWriterOptions& options, const std::string& spoolBeside);
 
 }  // namespace vo

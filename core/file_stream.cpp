@@ -22,7 +22,7 @@ namespace {
 constexpr intptr_t kClosed = -1;
 
 [[noreturn]] void RaiseOpenFailure(const std::string& path, TFileMode mode) {
-  if (mode == kCreate) throw EFCreateError(kMsgCannotCreate + path);
+  if (mode == kCreate || mode == kCreateNew) throw EFCreateError(kMsgCannotCreate + path);
   throw EFOpenError(kMsgCannotOpen + path);
 }
 }  // namespace
@@ -30,7 +30,9 @@ constexpr intptr_t kClosed = -1;
 #ifdef _WIN32
 
 namespace {
-HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE AsHandle(intptr_t h) {
+  return reinterpret_cast<HANDLE>(h);
+}
 }  // namespace
 
 TFileStream::TFileStream(const std::string& path, TFileMode mode) : Handle(kClosed) {
@@ -42,8 +44,13 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : Handle(kClos
     access = GENERIC_READ | GENERIC_WRITE;
     disposition = CREATE_ALWAYS;
   }
-  HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (mode == kCreateNew) {
+    access = GENERIC_READ | GENERIC_WRITE;
+    disposition = CREATE_NEW;
+    share = FILE_SHARE_DELETE;  // so that an interrupt can remove it while it is open
+  }
+  HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
   if (h == INVALID_HANDLE_VALUE) RaiseOpenFailure(path, mode);
   Handle = reinterpret_cast<intptr_t>(h);
 }
@@ -77,8 +84,7 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
   while (done < count) {
     DWORD put = 0;
     const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
-    if (!WriteFile(AsHandle(Handle), static_cast<const char*>(buffer) + done, ask, &put,
-                   nullptr) ||
+    if (!WriteFile(AsHandle(Handle), static_cast<const char*>(buffer) + done, ask, &put, nullptr) ||
         put == 0)
       break;
     done += put;
@@ -91,8 +97,7 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   LARGE_INTEGER distance;
   LARGE_INTEGER result;
   distance.QuadPart = offset;
-  if (!SetFilePointerEx(AsHandle(Handle), distance, &result,
-                        kMethod[static_cast<int>(origin)]))
+  if (!SetFilePointerEx(AsHandle(Handle), distance, &result, kMethod[static_cast<int>(origin)]))
     return -1;
   return result.QuadPart;
 }
@@ -105,7 +110,10 @@ int64_t TFileStream::Size() {
 #else
 
 TFileStream::TFileStream(const std::string& path, TFileMode mode) : Handle(kClosed) {
-  const int flags = (mode == kCreate ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC;
+  int flags = O_RDONLY | O_CLOEXEC;
+  if (mode == kCreate) flags = O_RDWR | O_CREAT | O_CLOEXEC;
+  // O_EXCL refuses any entry at the name, a link included.
+  if (mode == kCreateNew) flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   const int fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0) RaiseOpenFailure(path, mode);
   Handle = fd;
@@ -137,8 +145,8 @@ void TFileStream::Close() {
 std::size_t TFileStream::Read(void* buffer, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t got = ::read(static_cast<int>(Handle), static_cast<char*>(buffer) + done,
-                               count - done);
+    const ssize_t got =
+        ::read(static_cast<int>(Handle), static_cast<char*>(buffer) + done, count - done);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += static_cast<std::size_t>(got);
@@ -149,8 +157,8 @@ std::size_t TFileStream::Read(void* buffer, std::size_t count) {
 std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t put = ::write(static_cast<int>(Handle),
-                                static_cast<const char*>(buffer) + done, count - done);
+    const ssize_t put =
+        ::write(static_cast<int>(Handle), static_cast<const char*>(buffer) + done, count - done);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) break;
     done += static_cast<std::size_t>(put);

@@ -11,14 +11,18 @@
 namespace vo {
 
 enum TFileMode : uint16_t {
-  kOpenReadShared = 64,       // read an existing file; others may read and write it
-  kOpenReadExclusive = 16,    // read an existing file; nobody else may open it
-  kCreate = 65535,            // create or truncate; read and write; nobody else may open it
+  kOpenReadShared = 64,     // read an existing file; others may read and write it
+  kOpenReadExclusive = 16,  // read an existing file; nobody else may open it
+  kCreate = 65535,          // create or truncate; read and write; nobody else may open it
+  // Create a file that must not exist yet, never through a link; read and write; nobody else
+  // may open it. Temporary files (core/temp_file.h) are made so.
+  kCreateNew = 0x8000,
 };
 
 class TFileStream final : public TStream {
  public:
-  // Raises EFOpenError ("Cannot open file <path>") or, for kCreate, EFCreateError.
+  // Raises EFOpenError ("Cannot open file <path>") or, for kCreate and kCreateNew,
+  // EFCreateError.
   TFileStream(const std::string& path, TFileMode mode);
   ~TFileStream() override;
 

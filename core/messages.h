@@ -17,6 +17,11 @@ inline constexpr char kMsgUnrecognizedMethodTail[] = " in header";
 inline constexpr char kMsgInvalidKey[] = "File locked -- valid key required";
 inline constexpr char kMsgBadChecksum[] = "Bad checksum during expansion -- data may be invalid";
 
+// Reading archives in the tool, beyond what the component checks.
+inline constexpr char kMsgStoredChecksum[] =
+    "Stored entry: its byte sum differs from its checksum -- data may be invalid";
+inline constexpr char kMsgExpandedSizeDiffers[] = "Entry expanded to ";
+
 // Writing archives.
 inline constexpr char kMsgInvalidEntryName[] = "Invalid entry name ";
 inline constexpr char kMsgEntryTooLarge[] = "Entry of 2 GB or more cannot be archived: ";
@@ -26,5 +31,9 @@ inline constexpr char kMsgOnlyEmptyEntries[] =
     "Only empty entries: an archive cannot reach them without at least one entry of 1 byte or more";
 inline constexpr char kMsgNoCompressor[] = "No compressor for method ";
 inline constexpr char kMsgSourceChanged[] = "Source changed while it was being archived: ";
+inline constexpr char kMsgDuplicateEntryName[] = "Entry names equal but for case: ";
+inline constexpr char kMsgKeyNeedsCodec[] =
+    "A key needs a compression method: stored entries would not be hidden";
+inline constexpr char kMsgEntryNeedsCodec[] = "Entry must be compressed, but the method is NON: ";
 
 }  // namespace vo

@@ -64,6 +64,8 @@ class TPlatform {
                                    uint32_t unique) = 0;
   // FindFirstFileA and FindClose: an entry exists at exactly this path and is not a folder.
   virtual bool FileExists(const std::string& path) = 0;
+  // DeleteFileA: removes the file at path; true when it did.
+  virtual bool RemoveFile(const std::string& path) = 0;
   // MessageBoxA with no owner window.
   virtual void ShowMessage(const std::string& text, const std::string& caption, uint32_t style) = 0;
   // MessageBeep.

@@ -96,6 +96,8 @@ class TPosixPlatform final : public TPlatform {
     return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
   }
 
+  bool RemoveFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+
   void ShowMessage(const std::string& text, const std::string& caption, uint32_t) override {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   }

@@ -59,6 +59,8 @@ class TWin32Platform final : public TPlatform {
     return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
 
+  bool RemoveFile(const std::string& path) override { return DeleteFileA(path.c_str()) != FALSE; }
+
   void ShowMessage(const std::string& text, const std::string& caption, uint32_t style) override {
     MessageBoxA(nullptr, text.c_str(), caption.c_str(), style);
   }

@@ -1,6 +1,7 @@
 #include "loader/setup.h"
 
 #include <optional>
+#include <vector>
 
 #include "core/file_stream.h"
 #include "loader/launch.h"
@@ -29,17 +30,40 @@ void ExpandInstaller(const std::string& TempArchivePath, TStream& destination,
   }
 }
 
+// The files a run has made. A run that fails removes them before it reports: a partly copied
+// archive or a partly expanded installer is of use to nobody. A run that reaches the
+// installer's launch keeps them, for the installer uses both.
+class TMadeFiles {
+ public:
+  explicit TMadeFiles(TPlatform& platform) : Platform(platform) {}
+  ~TMadeFiles() {
+    for (const std::string& path : Paths) Platform.RemoveFile(path);
+  }
+  TMadeFiles(const TMadeFiles&) = delete;
+  TMadeFiles& operator=(const TMadeFiles&) = delete;
+
+  void Add(const std::string& path) {
+    if (!path.empty()) Paths.push_back(path);
+  }
+  void Keep() { Paths.clear(); }
+
+ private:
+  TPlatform& Platform;
+  std::vector<std::string> Paths;
+};
+
 // Expands the installer into InstallerPath. Returns false only when that file could not be
 // created or closed, the one failure that lets the run try the temporary folder instead;
 // errors of the expansion itself leave the run.
 bool ExpandIntoFolder(const std::string& InstallerPath, const std::string& TempArchivePath,
-                      const TExpandOperation& expand) {
+                      const TExpandOperation& expand, TMadeFiles& made) {
   std::optional<TFileStream> installer;
   try {
     installer.emplace(InstallerPath, kCreate);
   } catch (const EFCreateError&) {
     return false;
   }
+  made.Add(InstallerPath);
   ExpandInstaller(TempArchivePath, *installer, expand);
   try {
     installer->Close();
@@ -52,7 +76,7 @@ bool ExpandIntoFolder(const std::string& InstallerPath, const std::string& TempA
 int RunMainSequence(TPlatform& platform, const TExpandOperation& expand) {
   if (!RichEditPresent(platform)) {
     platform.ShowMessage(kMsgRichEditMissing, kCaptionError, kMbOk | kMbIconStop);
-    return 0;
+    return 1;  // the message has just said that installation cannot continue
   }
   const std::string LoaderPath = platform.ModuleFileName();
   const int32_t PayloadOffset = FindPayloadOffset(LoaderPath);
@@ -61,15 +85,19 @@ int RunMainSequence(TPlatform& platform, const TExpandOperation& expand) {
     return 0;
   }
   const std::string TempArchivePath = MakeTempFileName(platform);
+  TMadeFiles made(platform);
+  made.Add(TempArchivePath);
   std::string InstallerPath = WindowsFolder(platform) + kInstallerFileName;
   // Both files are closed when it returns: the archive component opens the copy exclusively.
   CopyPayload(LoaderPath, PayloadOffset, TempArchivePath);
-  if (!ExpandIntoFolder(InstallerPath, TempArchivePath, expand)) {
+  if (!ExpandIntoFolder(InstallerPath, TempArchivePath, expand, made)) {
     InstallerPath = FolderPart(platform, TempArchivePath) + kInstallerFileName;
     TFileStream installer(InstallerPath, kCreate);
+    made.Add(InstallerPath);
     ExpandInstaller(TempArchivePath, installer, expand);
     installer.Close();
   }
+  made.Keep();
   // The installer's own exit code is its business; only a failed start fails the run.
   const int32_t code =
       LaunchAndWait(platform, InstallerPath, InstallerParameters(LoaderPath, TempArchivePath),

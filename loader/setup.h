@@ -50,7 +50,9 @@ std::string ErrorReportText(const std::string& kind, const std::string& module, 
 int UnhandledErrorReport(TPlatform& platform, const std::string& kind, const std::string& message);
 
 // The run from start to end; returns the process's exit code: 0 after every orderly end, 1
-// after an error report or when the installer could not be started.
+// after the missing-library message, after an error report or when the installer could not
+// be started. A run that fails once the temporary archive is made removes that archive and
+// any installer file it made before it reports.
 int RunSetup(TPlatform& platform, const TExpandOperation& expand);
 
 }  // namespace vo

@@ -42,7 +42,7 @@ if [ -f "$demo/installer-saw" ]; then
   echo "       where the setup is:      ${source#/SOURCE=}"
   echo "       where its archive is:    ${data#/DATA=}"
   echo "   - it waited for the installer to finish, then ended with exit code $status."
-  echo "   Both files stay on disk for the installer to use; the setup deletes nothing."
+  echo "   Both files stay on disk for the installer to use: after a good run the setup deletes nothing."
 else
   echo "   - the installer did not run (exit code $status); see the messages above."
 fi

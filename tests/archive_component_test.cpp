@@ -480,33 +480,110 @@ TEST(ArchiveInspect, ListingMarksReachableEntriesAndWhatEndedIt) {
 }
 
 TEST(ArchiveInspect, TestingExpandsEveryReachableEntryIntoACounter) {
-  const TBytes archive = ArchiveBytes({{"good", kRleFiveA, 5, kMethodRle, 5 * 'A'},
-                                       {"bad sum", kRleFiveA, 5, kMethodRle, 1},
-                                       {"short", kRleFiveA, 9, kMethodRle, 5 * 'A'},
-                                       {"stored", Text("abc"), 3},
-                                       {"cut", Text("abc"), 3, 0, 0, 0, 99}});
-  TVoViriDudodado component;
-  TMemoryStream stream(archive);
-  const std::vector<TEntryTest> results = TestArchive(component, stream);
-  ASSERT_EQ(results.size(), 5u);
+  const uint32_t abc = 'a' + 'b' + 'c';
+  constexpr int32_t kKey = 0x01020304;
+  const uint32_t keyed = abc + static_cast<uint32_t>(kKey);
+  const TBytes archive =
+      ArchiveBytes({{"good", kRleFiveA, 5, kMethodRle, 5 * 'A'},
+                    {"bad sum", kRleFiveA, 5, kMethodRle, 1},
+                    {"short", kRleFiveA, 9, kMethodRle, 5 * 'A'},
+                    {"stored", Text("abc"), 3, kMethodNon, abc},
+                    {"stored, bad sum", Text("abd"), 3, kMethodNon, abc},
+                    {"stored, sizes differ", Text("abc"), 4, kMethodNon, abc},
+                    {"stored, locked", Text("abc"), 3, kMethodNon, abc, 2},
+                    {"stored, locked, keyed sum", Text("abc"), 3, kMethodNon, keyed, 2},
+                    {"cut", Text("abc"), 3, 0, abc, 0, 99}});
   struct Expected {
     const char* name;
-    bool passed;
     int64_t bytes;
-    const char* error;
+    const char* error;  // without the key, then with it
+    const char* errorWithKey;
   };
-  const Expected expected[] = {{"good", true, 5, ""},
-                               {"bad sum", false, 5, "EBadChecksum"},
-                               {"short", false, 5, ""},
-                               {"stored", true, 3, ""},
-                               {"cut", false, 0, "EReadError"}};
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    EXPECT_EQ(results[i].Entry.Name, expected[i].name);
-    EXPECT_EQ(results[i].Passed(), expected[i].passed) << expected[i].name;
-    EXPECT_EQ(results[i].ExpandedBytes, expected[i].bytes) << expected[i].name;
-    EXPECT_EQ(results[i].ErrorClass, expected[i].error) << expected[i].name;
+  const Expected expected[] = {
+      {"good", 5, "", ""},
+      {"bad sum", 5, "EBadChecksum", "EBadChecksum"},
+      {"short", 5, "EBadEntrySize", "EBadEntrySize"},
+      {"stored", 3, "", ""},
+      {"stored, bad sum", 3, "EBadChecksum", "EBadChecksum"},
+      {"stored, sizes differ", 3, "EBadEntrySize", "EBadEntrySize"},
+      {"stored, locked", 3, "", ""},
+      {"stored, locked, keyed sum", 3, "EInvalidKey", ""},
+      {"cut", 0, "EReadError", "EReadError"},
+  };
+  for (const int32_t key : {0, kKey}) {
+    TVoViriDudodado component;
+    component.Key = key;
+    TMemoryStream stream(archive);
+    const std::vector<TEntryTest> results = TestArchive(component, stream);
+    ASSERT_EQ(results.size(), std::size(expected));
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      const char* error = key == 0 ? expected[i].error : expected[i].errorWithKey;
+      EXPECT_EQ(results[i].Entry.Name, expected[i].name);
+      EXPECT_EQ(results[i].Passed(), *error == '\0') << expected[i].name << " key " << key;
+      EXPECT_EQ(results[i].ExpandedBytes, expected[i].bytes) << expected[i].name;
+      EXPECT_EQ(results[i].ErrorClass, error) << expected[i].name << " key " << key;
+    }
+    EXPECT_EQ(results[1].Message, "Bad checksum during expansion -- data may be invalid");
+    EXPECT_EQ(results[2].Message, "Entry expanded to 5 bytes, 9 in the entry header");
+    EXPECT_EQ(results[4].Message,
+              "Stored entry: its byte sum differs from its checksum -- data may be invalid");
   }
-  EXPECT_EQ(results[1].Message, "Bad checksum during expansion -- data may be invalid");
+  // The component itself keeps its rule: a stored entry's sum is never tested.
+  TVoViriDudodado component;
+  TMemoryStream stream(archive);
+  TMemoryStream dest;
+  EXPECT_EQ(component.ExpandStream(stream, dest, "stored, bad sum"), 1);
+  EXPECT_EQ(dest.Data, Text("abd"));
+}
+
+TEST(ArchiveInspect, DamageIsWhatKeepsTheReaderFromTheWholeArchive) {
+  const TBytes sound = ArchiveBytes({{"a", Text("12"), 2}, {"b", Text("345"), 3}});
+  const auto with = [&](const TRawEntry& extra) {
+    TBytes bytes = sound;
+    const TBytes more = test::EntryBytes(extra);
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    return bytes;
+  };
+  TBytes shortOfTotal = sound;
+  shortOfTotal[8] = 9;  // TotalExpandedSize 9: the entries add up to 5
+  TBytes negativeFirst = ArchiveBytes({{"a", Text("12"), 2, 0, 0, 0, -5}, {"b", Text("345"), 3}});
+  TBytes negativeName = ArchiveBytes({{"a", Text("12"), 2, 0, 0, 0, std::nullopt, -3}});
+  TBytes namePastEnd = ArchiveBytes({{"a", Text("12"), 2, 0, 0, 0, std::nullopt, 400}});
+  struct Case {
+    const char* what;
+    TBytes archive;
+    std::string damage;
+  };
+  const Case cases[] = {
+      {"sound", sound, ""},
+      {"a short tail after the total",
+       [&] {
+         TBytes b = sound;
+         b.resize(b.size() + 10);
+         return b;
+       }(),
+       ""},
+      {"an entry past the total", with({"late", Text("x"), 1}),
+       "1 entry lies past the archive's total of 5 bytes: the total disagrees with the entries"},
+      {"an empty entry past the total", with({"late", {}, 0}),
+       "1 entry lies past the archive's total of 5 bytes: the total disagrees with the entries"},
+      {"header cut", TBytes(sound.begin(), sound.end() - 7),
+       "an entry header is cut short by the end of the file"},
+      {"name cut", TBytes(sound.begin(), sound.end() - 4),
+       "an entry name is cut short by the end of the file"},
+      {"data cut", TBytes(sound.begin(), sound.end() - 1),
+       "the data of \"b\" is cut short by the end of the file"},
+      {"total larger than the entries", shortOfTotal,
+       "the entries add up to 5 bytes, short of the archive's total of 9"},
+      {"negative compressed size", negativeFirst, "an entry header holds a negative size"},
+      {"negative name length", negativeName, "an entry name is cut short by the end of the file"},
+      {"name past the end", namePastEnd, "an entry name is cut short by the end of the file"},
+  };
+  for (const Case& c : cases) {
+    TVoViriDudodado component;
+    TMemoryStream archive(c.archive);
+    EXPECT_EQ(ArchiveDamage(ListArchive(component, archive)), c.damage) << c.what;
+  }
 }
 
 TEST(ArchiveInspect, CountingStreamCountsAndSums) {

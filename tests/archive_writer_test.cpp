@@ -6,6 +6,7 @@
 #include <random>
 
 #include "archive/component.h"
+#include "archive/entry_name.h"
 #include "archive/inspect.h"
 #include "archive/writer.h"
 #include "core/exception.h"
@@ -89,6 +90,19 @@ TEST(ArchiveWriter, EntryNamesMustBeRelativeWithBackslashes) {
       {"a\\\\b", false},
       {"a\\", false},
       {std::string("a\0b", 3), false},
+      {".", false},
+      {".\\a", false},
+      {"a\\.", false},
+      {"a\\.\\b", false},
+      {"...", false},
+      {"a\\. .", false},
+      {"a\x1b]0;title\x07", false},
+      {"a\rb", false},
+      {"a\nb", false},
+      {"a\x7f", false},
+      {"a\x1f", false},
+      {"caf\xc3\xa9 \x80", true},
+      {". a", true},
   };
   for (const Case& c : cases) {
     const std::string error = ErrorOf([&] { ValidateEntryName(c.name); });
@@ -97,6 +111,11 @@ TEST(ArchiveWriter, EntryNamesMustBeRelativeWithBackslashes) {
   std::string message;
   ErrorOf([] { ValidateEntryName("a\\..\\b"); }, &message);
   EXPECT_EQ(message, "Invalid entry name \"a\\..\\b\": \"..\" component");
+  // Extraction refuses by the same policy, with the same reasons.
+  for (const Case& c : cases) EXPECT_EQ(!EntryNameFault(c.name), c.valid) << c.name.substr(0, 20);
+  EXPECT_EQ(EntryNameFault("w\\."), "\".\" component");
+  EXPECT_EQ(EntryNameFault("w\\"), "ends in a separator");
+  EXPECT_EQ(EntryNameFault("a\x1b"), "holds a control byte");
 }
 
 TEST(ArchiveWriter, DosDateAndTime) {
@@ -182,6 +201,21 @@ TEST_P(ArchiveWriterRoundTrip, EveryEntryReadsBackWithAndWithoutAKey) {
       {"one", Text("x")},
   };
   for (int32_t key : {0, 0x5A3C1F77, -2}) {
+    if (method == kMethodNon && key != 0) {
+      // Stored entries would not be hidden by a key: refused before anything is written.
+      TWriterOptions stored;
+      stored.Method = method;
+      stored.Key = key;
+      std::string message;
+      const TBytes before = Get("out.voa");
+      EXPECT_EQ(ErrorOf([&] { WriteArchive(Path("out.voa"), {Memory("a", Text("a"))}, stored); },
+                        &message),
+                "EArchiveWrite");
+      EXPECT_EQ(message, "A key needs a compression method: stored entries would not be hidden");
+      EXPECT_EQ(Listing(), (std::vector<std::string>{"out.voa", "prose.txt"}));
+      EXPECT_EQ(Get("out.voa"), before);
+      continue;
+    }
     std::vector<TWriterEntry> entries = {File(contents[0].first, prosePath)};
     for (std::size_t i = 1; i < contents.size(); ++i)
       entries.push_back(Memory(contents[i].first, contents[i].second, 0x12345678));
@@ -226,14 +260,24 @@ TEST_P(ArchiveWriterRoundTrip, EveryEntryReadsBackWithAndWithoutAKey) {
       EXPECT_EQ(e.Header.LockFlag, key != 0 ? 2 : 0);
       EXPECT_EQ(e.Header.Checksum, key != 0 ? sum + static_cast<uint32_t>(key) : sum) << e.Name;
       EXPECT_EQ(e.Header.FileDateTime, e.Name == contents[0].first ? 0x2b79753cu : 0x12345678u);
-      // Noise and empty entries do not shrink; the rest do unless everything is stored.
+      // Noise and empty entries do not shrink; the rest do unless everything is stored. Under
+      // a key nothing is stored, whether it shrinks or not.
       const bool shrinks =
           method != kMethodNon && e.Name != "noise.bin" && e.Name != "empty.txt" && e.Name != "one";
-      EXPECT_EQ(e.Header.Method, shrinks ? method : kMethodNon) << e.Name;
+      EXPECT_EQ(e.Header.Method, shrinks || key != 0 ? method : kMethodNon) << e.Name;
       if (shrinks) {
         EXPECT_LT(e.Header.CompressedSize, e.Header.ExpandedSize);
-      } else {
+      } else if (key == 0) {
         EXPECT_EQ(e.Header.CompressedSize, e.Header.ExpandedSize);
+      }
+    }
+    if (key != 0) {
+      // No run of the entries' bytes can be found in the archive.
+      const TBytes bytes = Get("out.voa");
+      for (const auto& [name, content] : contents) {
+        if (content.size() < 64) continue;
+        const auto at = content.begin() + static_cast<long>(content.size() / 2);
+        EXPECT_EQ(std::search(bytes.begin(), bytes.end(), at, at + 32), bytes.end()) << name;
       }
     }
     for (const TEntryTest& t : TestArchive(component, archive))
@@ -303,6 +347,66 @@ TEST_F(ArchiveWriterFiles, EmptyEntriesAreOrderedToBeReached) {
   WriteArchive(Path("c.voa"), {}, stored);
   EXPECT_EQ(Get("c.voa").size(), 21u);
   EXPECT_EQ(Listing(), (std::vector<std::string>{"a.voa", "c.voa"}));
+}
+
+TEST_F(ArchiveWriterFiles, NamesEqualButForCaseAreRefusedNamingBoth) {
+  const std::string a1 = Put("a1", Text("one"));
+  const std::string a2 = Put("a2", Text("two"));
+  struct Case {
+    std::vector<TWriterEntry> entries;
+    std::string message;  // empty: written
+  };
+  const Case cases[] = {
+      {{File("x", a1), File("X", a2)},
+       "Entry names equal but for case: \"x\" from " + a1 + " and \"X\" from " + a2},
+      {{File("d\\File.txt", a1), Memory("other", Text("o")), Memory("D\\FILE.TXT", Text("m"))},
+       "Entry names equal but for case: \"d\\File.txt\" from " + a1 + " and \"D\\FILE.TXT\""},
+      {{File("x", a1), File("x", a1)},
+       "Entry names equal but for case: \"x\" from " + a1 + " and \"x\" from " + a1},
+      // Only a to z fold: these are two names to the reader.
+      {{Memory("caf\xc3\xa9", Text("1")), Memory("CAF\xc3\x89", Text("2"))}, ""},
+  };
+  for (const Case& c : cases) {
+    std::string message;
+    const std::string error =
+        ErrorOf([&] { WriteArchive(Path("d.voa"), c.entries, TWriterOptions{}); }, &message);
+    EXPECT_EQ(message, c.message);
+    EXPECT_EQ(error, c.message.empty() ? "" : "EDuplicateEntryName");
+    EXPECT_EQ(fs::exists(Path("d.voa")), c.message.empty()) << c.message;
+    fs::remove(Path("d.voa"));
+  }
+}
+
+TEST_F(ArchiveWriterFiles, ACodedEntryIsNeverStored) {
+  TWriterEntry noise = Memory("Installer\\VoInstall.exe", RandomBytes(20000, 3));
+  noise.Coded = true;
+  TWriterEntry empty = Memory("empty", {});
+  empty.Coded = true;
+  for (uint8_t method : {kMethodLzh, kMethodLh5}) {
+    if (!CanCompress(method)) continue;
+    TWriterOptions options;
+    options.Method = method;
+    WriteArchive(Path("c.voa"), {noise, empty, Memory("plain noise", RandomBytes(500, 4))},
+                 options);
+    TVoViriDudodado component;
+    const TArchiveListing listing = ListArchive(component, Path("c.voa"));
+    ASSERT_EQ(listing.Entries.size(), 3u);
+    for (const TListedEntry& e : listing.Entries) {
+      EXPECT_EQ(e.Header.Method, e.Name == "plain noise" ? kMethodNon : method) << e.Name;
+      EXPECT_EQ(e.Header.LockFlag, 0);
+    }
+    EXPECT_GT(listing.Entries[0].Header.CompressedSize, 20000);  // larger, and still coded
+    EXPECT_EQ(ExpandEntry(Path("c.voa"), noise.Name, 0), *noise.Content);
+    for (const TEntryTest& t : TestArchive(component, Path("c.voa")))
+      EXPECT_TRUE(t.Passed()) << t.Entry.Name << ": " << t.Message;
+  }
+  TWriterOptions stored;
+  stored.Method = kMethodNon;
+  std::string message;
+  EXPECT_EQ(ErrorOf([&] { WriteArchive(Path("s.voa"), {noise}, stored); }, &message),
+            "EArchiveWrite");
+  EXPECT_EQ(message, "Entry must be compressed, but the method is NON: Installer\\VoInstall.exe");
+  EXPECT_FALSE(fs::exists(Path("s.voa")));
 }
 
 TEST_F(ArchiveWriterFiles, FailuresLeaveNoArchiveAndKeepTheOldOne) {

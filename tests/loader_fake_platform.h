@@ -36,6 +36,10 @@ class TFakePlatform final : public TPlatform {
     Record("FileExists " + path);
     return Existing.count(path) != 0;
   }
+  bool RemoveFile(const std::string& path) override {
+    Record("RemoveFile " + path);
+    return std::remove(path.c_str()) == 0;
+  }
   void ShowMessage(const std::string& text, const std::string& caption, uint32_t style) override {
     Record("ShowMessage");
     Messages.push_back({text, caption, style});

@@ -152,6 +152,18 @@ class RunSetupTest : public ::testing::Test {
     SetUp();
   }
 
+  // The regular files a run has left in the temporary and the Windows folder.
+  std::vector<std::string> FilesLeft() const {
+    std::vector<std::string> names;
+    for (const std::string& folder : {Temp, Windows}) {
+      for (const auto& entry : test::fs::directory_iterator(folder)) {
+        if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+      }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
   std::vector<std::string> TempFiles() const {
     std::vector<std::string> names;
     for (const auto& entry : test::fs::directory_iterator(Temp)) {
@@ -198,6 +210,7 @@ TEST_F(RunSetupTest, OrderlyEndsWithoutAnInstaller) {
     std::function<void(std::vector<uint8_t>&)> damage;
     int messages;
     int beeps;
+    int exitCode;
   };
   const auto patch = [](int32_t value) {
     return [value](std::vector<uint8_t>& file) {
@@ -205,12 +218,13 @@ TEST_F(RunSetupTest, OrderlyEndsWithoutAnInstaller) {
     };
   };
   const Row rows[] = {
-      {"no rich-edit library", false, nullptr, 1, 0},
-      {"unpatched stamp", true, [](std::vector<uint8_t>& file) { file[1242] = 'X'; }, 0, 1},
-      {"stamp value 0 and no other", true, patch(0), 0, 1},
-      {"negative stamp value", true, patch(-4000), 0, 1},
-      {"stamp value past the end", true, patch(1 << 24), 0, 1},
-      {"no marker", true, [](std::vector<uint8_t>& file) { file[1234] = 'v'; }, 0, 1},
+      // The message says that installation cannot continue: a failure, not an orderly end.
+      {"no rich-edit library", false, nullptr, 1, 0, 1},
+      {"unpatched stamp", true, [](std::vector<uint8_t>& file) { file[1242] = 'X'; }, 0, 1, 0},
+      {"stamp value 0 and no other", true, patch(0), 0, 1, 0},
+      {"negative stamp value", true, patch(-4000), 0, 1, 0},
+      {"stamp value past the end", true, patch(1 << 24), 0, 1, 0},
+      {"no marker", true, [](std::vector<uint8_t>& file) { file[1234] = 'v'; }, 0, 1, 0},
   };
   for (const Row& row : rows) {
     Reset();
@@ -218,7 +232,7 @@ TEST_F(RunSetupTest, OrderlyEndsWithoutAnInstaller) {
     std::vector<uint8_t> file = test::LoaderWithPayload(4000, 1234, Archive, 50);
     if (row.damage) row.damage(file);
     WriteFile(Loader, file);
-    EXPECT_EQ(Run(), 0) << row.name;
+    EXPECT_EQ(Run(), row.exitCode) << row.name;
     EXPECT_EQ(static_cast<int>(Platform.Messages.size()), row.messages) << row.name;
     EXPECT_EQ(Platform.Count("Beep 0"), row.beeps) << row.name;
     EXPECT_EQ(Platform.Count("Beep"), row.beeps) << row.name;
@@ -255,20 +269,21 @@ TEST_F(RunSetupTest, ErrorsEndInTheReportWithoutStartingAnything) {
     std::function<void(RunSetupTest&)> arrange;
     std::string text;  // the report's text after "Exception "
     std::size_t expansions;
+    int removed;  // files the run had made: the temporary archive, the installer
   };
   const Row rows[] = {
       {"the loader's file cannot be opened", [](RunSetupTest& t) { test::fs::remove(t.Loader); },
-       "EFOpenError in module my setup.exe at 00000000.\nCannot open file " + Loader + ".", 0},
+       "EFOpenError in module my setup.exe at 00000000.\nCannot open file " + Loader + ".", 0, 0},
       {"the temporary file cannot be made",
        [](RunSetupTest& t) { t.Platform.TempFileWorks = false; },
-       "EFCreateError in module my setup.exe at 00000000.\nCannot create file .", 0},
+       "EFCreateError in module my setup.exe at 00000000.\nCannot create file .", 0, 0},
       {"the payload is shorter than its length",
        [](RunSetupTest& t) {
          std::vector<uint8_t> file = test::LoaderWithPayload(4000, 1234, t.Archive);
          file.pop_back();
          WriteFile(t.Loader, file);
        },
-       "EReadError in module my setup.exe at 00000000.\nStream read error.", 0},
+       "EReadError in module my setup.exe at 00000000.\nStream read error.", 0, 1},
       {"no folder takes the installer",
        [](RunSetupTest& t) {
          test::fs::create_directories(t.Windows + "/VoInstall.exe");
@@ -276,7 +291,7 @@ TEST_F(RunSetupTest, ErrorsEndInTheReportWithoutStartingAnything) {
        },
        "EFCreateError in module my setup.exe at 00000000.\nCannot create file " + Temp +
            "/VoInstall.exe.",
-       0},
+       0, 1},
       {"the expansion fails its checksum",
        [](RunSetupTest& t) {
          t.Failure = [] {
@@ -285,17 +300,17 @@ TEST_F(RunSetupTest, ErrorsEndInTheReportWithoutStartingAnything) {
        },
        "EBadChecksum in module my setup.exe at 00000000.\n"
        "Bad checksum during expansion -- data may be invalid.",
-       1},
+       1, 2},
       {"the expansion fails in the fallback folder",
        [](RunSetupTest& t) {
          test::fs::create_directories(t.Windows + "/VoInstall.exe");
          t.Failure = [] { throw EReadError("Stream read error"); };
        },
-       "EReadError in module my setup.exe at 00000000.\nStream read error.", 1},
+       "EReadError in module my setup.exe at 00000000.\nStream read error.", 1, 2},
       {"the archive holds no installer", [](RunSetupTest& t) { t.Matches = 0; },
        "EEntryMissing in module my setup.exe at 00000000.\n"
        "Archive entry not found: Installer\\VoInstall.exe.",
-       1},
+       1, 2},
   };
   for (const Row& row : rows) {
     Reset();
@@ -307,6 +322,14 @@ TEST_F(RunSetupTest, ErrorsEndInTheReportWithoutStartingAnything) {
     EXPECT_EQ(Platform.Messages[0].Style, 0x2010u) << row.name;
     EXPECT_TRUE(Platform.Launches.empty()) << row.name;
     EXPECT_EQ(Expansions.size(), row.expansions) << row.name;
+    // Nothing the run made is left, and it was removed before the report.
+    EXPECT_EQ(FilesLeft(), std::vector<std::string>{}) << row.name;
+    const auto report = std::find(Platform.Calls.begin(), Platform.Calls.end(), "ShowMessage");
+    EXPECT_EQ(std::count_if(report, Platform.Calls.end(),
+                            [](const std::string& c) { return c.rfind("RemoveFile", 0) == 0; }),
+              0)
+        << row.name;
+    EXPECT_EQ(Platform.Count("RemoveFile"), row.removed) << row.name;
   }
 }
 
@@ -319,7 +342,8 @@ TEST_F(RunSetupTest, AFullDiskEndsInTheReport) {
     setrlimit(RLIMIT_FSIZE, &limit);
     const bool reported =
         Run() == 1 && Platform.Messages.size() == 1 && Platform.Launches.empty() &&
-        Platform.Messages[0].Text.rfind("Exception EWriteError in module my setup.exe", 0) == 0;
+        Platform.Messages[0].Text.rfind("Exception EWriteError in module my setup.exe", 0) == 0 &&
+        FilesLeft().empty();
     std::_Exit(reported ? kReported : 0);
   };
   EXPECT_EXIT(runOntoFullDisk(), ::testing::ExitedWithCode(kReported), "");

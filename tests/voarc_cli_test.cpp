@@ -2,6 +2,10 @@
 // their exit codes.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +22,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::TBytes;
+
+// A name as a failure message may print it.
+std::string TerminalNameForTest(const std::string& name) {
+  return voarc::TerminalText(name);
+}
 
 struct TRun {
   int Code;
@@ -54,6 +63,27 @@ class VoarcCli : public test::TTempDirTest {
             std::string(err.begin(), err.end())};
   }
   bool SameFiles(const std::string& a, const std::string& b) const { return Get(a) == Get(b); }
+
+  // Every file and link under folder (the test folder when empty), relative to it, sorted;
+  // the captured outputs of Voarc are left out.
+  std::vector<std::string> Files(const std::string& folder = "") const {
+    const fs::path root = folder.empty() ? Dir : Dir / folder;
+    std::vector<std::string> names;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+      const std::string name = item.path().lexically_relative(root).generic_string();
+      if (!fs::is_directory(item.symlink_status()) && name != "stdout.txt" && name != "stderr.txt")
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // Flips one byte of the file, at offset from its start.
+  void Flip(const std::string& name, std::size_t offset) const {
+    TBytes bytes = Get(name);
+    bytes.at(offset) ^= 0x20;
+    Put(name, bytes);
+  }
 };
 
 TEST_F(VoarcCli, CommandTable) {
@@ -78,7 +108,12 @@ TEST_F(VoarcCli, CommandTable) {
       {"create -k 0x1FFFFFFFF x.voa a.txt", 2, "", "not a 32-bit number"},
       {"create x.voa no-such-file", 1, "", "no such file or folder: no-such-file"},
       {"create x.voa '..\\up=a.txt'", 1, "", "voarc: EInvalidEntryName: "},
+      {"create x.voa './.=a.txt'", 1, "", "separators must be backslashes"},
+      {"create -m non -k 5 x.voa a.txt", 2, "", "voarc: -m non cannot take a key"},
+      {"create x.voa ./a.txt d/", 0, "", ""},
+      {"list x.voa", 0, "d\\one.txt", ""},
       {"create -m non stored.voa a.txt", 0, "", ""},
+      {"test stored.voa", 0, "OK           a.txt", ""},
       {"list stored.voa", 0, "NON", ""},
       {"create -k 0x7fffffff -m lzh locked.voa a.txt", 0, "", ""},
       {"list locked.voa", 0, "locked", ""},
@@ -105,6 +140,7 @@ TEST_F(VoarcCli, CommandTable) {
 TEST_F(VoarcCli, ArchivesReadBackThroughCatAndExtractInEveryMethod) {
   for (const char* method : {"lh5", "lzh", "non"}) {
     for (const char* key : {"", "-k -77"}) {
+      if (std::string(method) == "non" && *key != '\0') continue;  // a usage error
       const std::string options = std::string("-m ") + method + " " + key;
       ASSERT_EQ(Voarc("create " + options + " arc.voa a.txt noise.bin d empty").Code, 0);
       EXPECT_EQ(Voarc("test " + std::string(key) + " arc.voa").Code, 0) << options;
@@ -221,10 +257,10 @@ TEST_F(VoarcCli, SfxAttachesThePayloadAndInfoTellsIt) {
   EXPECT_FALSE(fs::exists(Dir / "none.bin"));
 
   // With --installer the archive is built on the way; the result runs natively.
-  ASSERT_EQ(Voarc("sfx --stub '" + stub + "' -o built.bin --installer '" VO_TEST_INSTALLER
-                  "' d/one.txt")
-                .Code,
-            0);
+  ASSERT_EQ(
+      Voarc("sfx --stub '" + stub + "' -o built.bin --installer '" VO_TEST_INSTALLER "' d/one.txt")
+          .Code,
+      0);
   fs::create_directories(Dir / "win" / "system32");
   fs::create_directories(Dir / "tmp");
   Put("win/system32/RichEd32.dll", {});
@@ -235,6 +271,309 @@ TEST_F(VoarcCli, SfxAttachesThePayloadAndInfoTellsIt) {
   EXPECT_EQ(std::system(run_setup.c_str()), 0);
   std::ifstream installer(VO_TEST_INSTALLER, std::ios::binary);
   EXPECT_EQ(Get("win/VoInstall.exe"), TBytes(std::istreambuf_iterator<char>(installer), {}));
+}
+
+TEST_F(VoarcCli, StoredEntriesAreCheckedByTestExtractAndCat) {
+  ASSERT_EQ(Voarc("create -m non stored.voa a.txt d").Code, 0);
+  Flip("stored.voa", 21 + 25 + 5 + 100);  // a byte of a.txt's data
+  const char* kStored = "EBadChecksum: Stored entry: its byte sum differs from its checksum";
+  const TRun test = Voarc("test stored.voa");
+  EXPECT_EQ(test.Code, 1);
+  EXPECT_NE(test.Out.find(std::string("FAILED       a.txt: ") + kStored), std::string::npos)
+      << test.Out;
+  EXPECT_NE(test.Out.find("OK           d\\one.txt"), std::string::npos);
+  const TRun extract = Voarc("extract -C out stored.voa");
+  EXPECT_EQ(extract.Code, 1);
+  EXPECT_NE(extract.Err.find(std::string("voarc: a.txt: ") + kStored), std::string::npos)
+      << extract.Err;
+  // What verifies is written; what does not leaves no file at all.
+  EXPECT_EQ(Files("out"), (std::vector<std::string>{"d/one.txt", "d/sub/two.txt"}));
+  const TRun cat = Voarc("cat stored.voa a.txt");
+  EXPECT_EQ(cat.Code, 1);
+  EXPECT_NE(cat.Err.find(kStored), std::string::npos) << cat.Err;
+  EXPECT_EQ(Voarc("cat stored.voa d\\\\one.txt").Code, 0);
+}
+
+TEST_F(VoarcCli, AKeyHidesEveryEntryAndNoneIsStored) {
+  ASSERT_EQ(Voarc("create -k 0x1234567 keyed.voa a.txt noise.bin empty").Code, 0);
+  const TRun list = Voarc("list keyed.voa");
+  for (const char* name : {"a.txt", "noise.bin", "empty"}) {
+    const std::size_t at = list.Out.find(std::string(name) + "  locked");
+    ASSERT_NE(at, std::string::npos) << name << "\n" << list.Out;
+    EXPECT_EQ(list.Out.compare(list.Out.rfind('\n', at) + 1, 3, "LH5"), 0) << list.Out;
+  }
+  // No line of the text, no run of the noise, can be found in the archive.
+  const TBytes archive = Get("keyed.voa");
+  const TBytes noise = Get("noise.bin");
+  const std::string line = "line 42 of the text";
+  EXPECT_EQ(std::search(archive.begin(), archive.end(), line.begin(), line.end()), archive.end());
+  EXPECT_EQ(std::search(archive.begin(), archive.end(), noise.begin() + 1000, noise.begin() + 1016),
+            archive.end());
+  const TRun without = Voarc("test keyed.voa");
+  EXPECT_EQ(without.Code, 1);
+  EXPECT_NE(without.Out.find("FAILED       noise.bin: EInvalidKey"), std::string::npos)
+      << without.Out;
+  EXPECT_EQ(Voarc("extract -C out keyed.voa").Code, 1);
+  EXPECT_TRUE(Files("out").empty());
+  EXPECT_EQ(Voarc("test -k 0x1234567 keyed.voa").Code, 0);
+}
+
+TEST_F(VoarcCli, DamageFailsExtractAsItFailsTest) {
+  const TBytes good = test::EntryBytes({"good.txt", {'o', 'k'}, 2, 0, 'o' + 'k'});
+  const auto archive = [&](std::vector<test::TRawEntry> more, int32_t total) {
+    TBytes bytes = test::ArchiveHeaderBytes("LH5", total);
+    bytes.insert(bytes.end(), good.begin(), good.end());
+    for (const test::TRawEntry& e : more) {
+      const TBytes b = test::EntryBytes(e);
+      bytes.insert(bytes.end(), b.begin(), b.end());
+    }
+    return bytes;
+  };
+  const TBytes x = {'x'};
+  struct Case {
+    const char* what;
+    TBytes archive;
+    const char* damage;
+  };
+  const Case cases[] = {
+      {"negative name length", archive({{"bad", x, 1, 0, 'x', 0, std::nullopt, -2}}, 3),
+       "an entry name is cut short"},
+      {"negative compressed size", archive({{"bad", x, 1, 0, 'x', 0, -1}}, 3),
+       "an entry header holds a negative size"},
+      {"name past the end of the file", archive({{"bad", {}, 1, 0, 'x', 0, 1, 300}}, 3),
+       "an entry name is cut short"},
+      {"entry past the total", archive({{"late.txt", x, 1, 0, 'x'}}, 2),
+       "1 entry lies past the archive's total of 2 bytes"},
+      {"data cut short", archive({{"cut.txt", x, 1, 0, 'x', 0, 50}}, 3),
+       "the data of \"cut.txt\" is cut short"},
+  };
+  for (const Case& c : cases) {
+    Put("damaged.voa", c.archive);
+    fs::remove_all(Dir / "out");
+    const TRun test = Voarc("test damaged.voa");
+    EXPECT_EQ(test.Code, 1) << c.what;
+    EXPECT_NE(test.Out.find(std::string("DAMAGED      ") + c.damage), std::string::npos)
+        << c.what << "\n"
+        << test.Out;
+    const TRun extract = Voarc("extract -C out damaged.voa");
+    EXPECT_EQ(extract.Code, 1) << c.what;
+    EXPECT_NE(extract.Err.find(std::string("voarc: damaged.voa: damaged archive: ") + c.damage),
+              std::string::npos)
+        << c.what << "\n"
+        << extract.Err;
+    EXPECT_EQ(Get("out/good.txt"), (TBytes{'o', 'k'})) << c.what;  // what verifies is written
+  }
+}
+
+TEST_F(VoarcCli, AFileShorterThanAnArchiveHeaderIsNoArchive) {
+  for (std::size_t size : {0, 3, 20}) {
+    Put("short.voa", TBytes(size, 'Q'));
+    for (const char* command : {"list", "list --json", "test", "extract -C out", "cat"}) {
+      const std::string arguments =
+          std::string(command) + " short.voa" + (std::string(command) == "cat" ? " x" : "");
+      const TRun run = Voarc(arguments);
+      EXPECT_EQ(run.Code, 1) << arguments << " " << size;
+      EXPECT_EQ(run.Err,
+                "voarc: short.voa is not an archive: it is shorter than an archive header "
+                "(21 bytes)\n")
+          << arguments;
+      EXPECT_EQ(run.Out, "") << arguments;
+    }
+  }
+  // The smallest archive is a header alone: no entries, and sound.
+  ASSERT_EQ(Voarc("create -m non empty.voa empty").Code, 1);  // only empty entries: refused
+  Put("header.voa", test::ArchiveHeaderBytes("LH5", 0));
+  EXPECT_EQ(Voarc("test header.voa").Code, 0);
+  EXPECT_NE(Voarc("list header.voa").Out.find("0 entries"), std::string::npos);
+}
+
+TEST_F(VoarcCli, SfxChecksWhatItAttachesAndCodesTheInstaller) {
+  const std::string stub = VO_SETUP_STUB;
+  const std::string sfx = "sfx --stub '" + stub + "' -o setup.bin ";
+  ASSERT_EQ(Voarc("create -m non stored.voa a.txt 'Installer\\VoInstall.exe=d/one.txt'").Code, 0);
+  ASSERT_EQ(Voarc("create -m non flipped.voa a.txt").Code, 0);
+  Flip("flipped.voa", 21 + 25 + 5 + 100);
+  Put("short.voa", {'Q', 'E', 'L'});
+  struct Case {
+    const char* archive;
+    const char* inStderr;
+  };
+  const Case cases[] = {
+      {"flipped.voa", "FAILED       a.txt: EBadChecksum: Stored entry"},
+      {"flipped.voa", "voarc: flipped.voa fails its test: no setup was written"},
+      {"a.txt", "voarc: EInvalidHeader: Can't recognize compressed file header"},
+      {"short.voa", "short.voa is not an archive"},
+      {"stored.voa", "stored.voa holds the installer stored, where no checksum covers it"},
+  };
+  const std::vector<std::string> before = Files();
+  for (const Case& c : cases) {
+    const TRun run = Voarc(sfx + c.archive);
+    EXPECT_EQ(run.Code, 1) << c.archive;
+    EXPECT_NE(run.Err.find(c.inStderr), std::string::npos) << c.archive << "\n" << run.Err;
+    EXPECT_EQ(Files(), before) << c.archive;
+  }
+  // A built archive never stores the installer, even when that makes it larger.
+  ASSERT_EQ(Voarc(sfx + "--installer noise.bin a.txt").Code, 0);
+  const TRun info = Voarc("info setup.bin");
+  EXPECT_NE(info.Out.find("LH5           50000"), std::string::npos) << info.Out;
+  const TRun same = Voarc(sfx + "--installer a.txt 'INSTALLER\\VOINSTALL.EXE=noise.bin'");
+  EXPECT_EQ(same.Code, 1);
+  EXPECT_NE(same.Err.find("voarc: EDuplicateEntryName: Entry names equal but for case: "
+                          "\"Installer\\VoInstall.exe\" from a.txt and "
+                          "\"INSTALLER\\VOINSTALL.EXE\" from noise.bin"),
+            std::string::npos)
+      << same.Err;
+}
+
+TEST_F(VoarcCli, NamesEqualButForCaseAreRefusedByCreate) {
+  const TRun run = Voarc("create d.voa x=a.txt X=noise.bin");
+  EXPECT_EQ(run.Code, 1);
+  EXPECT_EQ(run.Err,
+            "voarc: EDuplicateEntryName: Entry names equal but for case: \"x\" from a.txt and "
+            "\"X\" from noise.bin\n");
+  EXPECT_FALSE(fs::exists(Dir / "d.voa"));
+}
+
+TEST_F(VoarcCli, PlantedLinksAreNeverFollowed) {
+  ASSERT_EQ(Voarc("create arc.voa a.txt d").Code, 0);
+  Put("victim", {'v'});
+  fs::create_directories(Dir / "elsewhere");
+  fs::create_directories(Dir / "out");
+  // The names of former temporary files, and the final names themselves.
+  fs::create_symlink(Dir / "victim", Dir / "out" / "a.txt.voarc-part");
+  fs::create_symlink(Dir / "victim", Dir / "setup.bin.voarc-part");
+  fs::create_symlink(Dir / "victim", Dir / "linked.voa");
+  fs::create_symlink(Dir / "elsewhere", Dir / "out" / "d");
+  const TRun extract = Voarc("extract -C out arc.voa");
+  EXPECT_EQ(extract.Code, 1);
+  EXPECT_NE(extract.Err.find("refused entry \"d\\one.txt\": out/d is a link"), std::string::npos)
+      << extract.Err;
+  EXPECT_TRUE(SameFiles("a.txt", "out/a.txt"));
+  EXPECT_TRUE(fs::is_empty(Dir / "elsewhere"));
+  EXPECT_EQ(Get("victim"), TBytes{'v'});
+
+  // A link at the final name is a file that exists; with -f it is replaced, not followed.
+  fs::remove(Dir / "out" / "a.txt");
+  fs::create_symlink(Dir / "victim", Dir / "out" / "a.txt");
+  EXPECT_EQ(Voarc("extract -C out arc.voa a.txt").Code, 1);
+  EXPECT_EQ(Voarc("extract -f -C out arc.voa a.txt").Code, 0);
+  EXPECT_FALSE(fs::is_symlink(Dir / "out" / "a.txt"));
+  EXPECT_TRUE(SameFiles("a.txt", "out/a.txt"));
+  EXPECT_EQ(Voarc("create linked.voa a.txt").Code, 0);
+  EXPECT_FALSE(fs::is_symlink(Dir / "linked.voa"));
+  EXPECT_EQ(Voarc("sfx --stub '" VO_SETUP_STUB "' -o setup.bin arc.voa").Code, 0);
+  EXPECT_EQ(Get("victim"), TBytes{'v'});
+  // A folder at the final name is never replaced.
+  fs::create_directories(Dir / "folder.voa");
+  EXPECT_EQ(Voarc("create folder.voa a.txt").Code, 1);
+  EXPECT_TRUE(fs::is_directory(Dir / "folder.voa"));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"a.txt", "arc.voa", "d/one.txt", "d/sub/two.txt",
+                                               "empty", "linked.voa", "noise.bin", "out/a.txt",
+                                               "out/a.txt.voarc-part", "out/d", "setup.bin",
+                                               "setup.bin.voarc-part", "victim"}));
+}
+
+TEST_F(VoarcCli, NamesThatWouldLeaveOrReplaceTheFolderAreRefused) {
+  const TBytes data = {'e', 'v', 'i', 'l'};
+  const uint32_t sum = 'e' + 'v' + 'i' + 'l';
+  const std::string names[] = {".",    "sub\\.", "sub\\", "sub\\\\x",
+                               ".\\x", "...",    "x\x1b", std::string("x\0y", 3),
+                               "x\r",  "x\x7f"};
+  for (const std::string& name : names) {
+    Put("bad.voa", test::ArchiveBytes({{name, data, 4, 0, sum}}, "NON"));
+    fs::remove_all(Dir / "w");
+    fs::create_directories(Dir / "w");
+    for (const char* force : {"", "-f "}) {
+      const TRun run = Voarc(std::string("extract ") + force + "-C w/new bad.voa");
+      EXPECT_EQ(run.Code, 1) << TerminalNameForTest(name);
+      EXPECT_NE(run.Err.find("refused entry"), std::string::npos) << run.Err;
+      EXPECT_EQ(Files("w"), std::vector<std::string>{}) << TerminalNameForTest(name);
+    }
+  }
+}
+
+TEST_F(VoarcCli, NamesReachTheTerminalEscaped) {
+  const std::string name =
+      "x\x1b]0;owned\x07\r\nOK           fake\x9b"
+      "2J";
+  const TBytes data = {'d'};
+  Put("esc.voa", test::ArchiveBytes({{name, data, 1, 0, 'd' + 1}}, "NON"));
+  const std::string shown = "x\\x1b]0;owned\\x07\\x0d\\x0aOK           fake\\x9b2J";
+  const TRun list = Voarc("list esc.voa");
+  const TRun test = Voarc("test esc.voa");
+  const TRun extract = Voarc("extract -C out esc.voa");
+  const TRun cat = Voarc("cat esc.voa nothing-here");
+  for (const TRun* run : {&list, &test, &extract, &cat}) {
+    for (const std::string* text : {&run->Out, &run->Err}) {
+      EXPECT_EQ(std::count_if(text->begin(), text->end(),
+                              [](char c) {
+                                const auto b = static_cast<unsigned char>(c);
+                                return (b < 0x20 && c != '\n') || b == 0x7F || b >= 0x80;
+                              }),
+                0)
+          << *text;
+    }
+  }
+  EXPECT_NE(list.Out.find(shown), std::string::npos) << list.Out;
+  EXPECT_NE(test.Out.find("FAILED       " + shown + ": EBadChecksum"), std::string::npos)
+      << test.Out;
+  EXPECT_NE(extract.Err.find("refused entry \"" + shown + "\": holds a control byte"),
+            std::string::npos)
+      << extract.Err;
+  const TRun json = Voarc("list --json esc.voa");
+  EXPECT_NE(json.Out.find("\"name\": \"x\\u001b]0;owned\\u0007\\r\\nOK           fake\\u009b2J\""),
+            std::string::npos)
+      << json.Out;
+}
+
+// An interrupt that reaches voarc while it writes a temporary file: the file goes, and the
+// process ends as the signal would have ended it.
+TEST_F(VoarcCli, InterruptsLeaveNothingBehind) {
+  std::mt19937 random(11);
+  TBytes big(4 << 20);
+  for (auto& b : big) b = static_cast<uint8_t>(random());
+  Put("big.bin", big);
+  ASSERT_EQ(Voarc("create -m lzh -k 5 big.voa big.bin").Code, 0);
+  fs::create_directories(Dir / "out");
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string folder;  // where the temporary file appears
+  };
+  const Case cases[] = {
+      {{"create", "-j", "1", "-m", "lzh", "new.voa", "big.bin"}, ""},
+      {{"extract", "-k", "5", "-C", "out", "big.voa"}, "out"},
+      {{"sfx", "--stub", VO_SETUP_STUB, "-o", "setup.bin", "--installer", "big.bin"}, ""},
+  };
+  for (const Case& c : cases) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      const std::vector<std::string> before = Files(c.folder);
+      std::vector<char*> argv = {const_cast<char*>(VO_VOARC)};
+      for (const std::string& a : c.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        if (::chdir(Dir.c_str()) != 0) std::_Exit(126);
+        std::freopen("/dev/null", "w", stderr);
+        ::execv(VO_VOARC, argv.data());
+        std::_Exit(127);
+      }
+      ASSERT_GT(pid, 0);
+      bool sent = false;
+      int status = 0;
+      for (int tries = 0; tries < 200000 && !sent; ++tries) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) break;  // ended before it could be caught
+        if (Files(c.folder).size() > before.size()) {
+          ::kill(pid, signal);
+          sent = true;
+        }
+      }
+      if (sent) ::waitpid(pid, &status, 0);
+      ASSERT_TRUE(sent) << c.arguments[0] << " ended before its temporary file was seen";
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
+          << c.arguments[0] << " " << signal << " status " << status;
+      EXPECT_EQ(Files(c.folder), before) << c.arguments[0] << " " << signal;
+    }
+  }
 }
 
 TEST(VoarcKey, DecimalAndHexadecimalThirtyTwoBitKeys) {

@@ -36,7 +36,7 @@ make_prefix() {
 mode=$1 stub=$2 installer=$3 make_setup=$4 voarc=$5 work=$6
 shift 6
 flows=("$@")
-[ ${#flows[@]} -gt 0 ] || flows=(good nopayload fallback cut badsum missing blanks norichedit signed)
+[ ${#flows[@]} -gt 0 ] || flows=(good nopayload fallback cut badsum badsumfallback missing blanks norichedit signed)
 failures=0
 wine=0
 case "$mode" in wine32 | wine64) wine=1 ;; esac
@@ -170,6 +170,19 @@ sign() {
     fail "osslsigncode does not verify the signed $1"
 }
 
+# A run that failed has removed the temporary archive and any installer file it made.
+expect_nothing_left() {
+  local left
+  left=$(temp_archives)
+  [ -z "$left" ] || fail "a temporary archive was left: $left"
+  if [ $wine -eq 1 ]; then
+    left=$(find "$WINEPREFIX/drive_c" -type f -name VoInstall.exe 2>/dev/null)
+  else
+    left=$(find "$win" "$tmp" -type f -name VoInstall.exe)
+  fi
+  [ -z "$left" ] || fail "an installer file was left: $left"
+}
+
 # What a failed flow leaves to look at: what the setup said, its beeps, and the room left on
 # the disk (a full disk cuts the setups short, and a cut setup runs as one without a payload).
 show_flow() {
@@ -205,14 +218,20 @@ run_flow() {
       expect_status 0; expect_installer_run temp ;;
     cut)
       make_setup cut; run_setup
-      expect_status 1; expect_nothing_started
+      expect_status 1; expect_nothing_started; expect_nothing_left
       expect_stderr "Application Error: Exception EReadError in module" ;;
     badsum)
       make_setup badsum; run_setup
-      expect_status 1; expect_nothing_started; expect_stderr "Exception EBadChecksum" ;;
+      expect_status 1; expect_nothing_started; expect_nothing_left
+      expect_stderr "Exception EBadChecksum" ;;
+    badsumfallback)
+      mkdir -p "$win/VoInstall.exe"  # the installer goes beside the temporary archive
+      make_setup badsum; run_setup
+      expect_status 1; expect_nothing_started; expect_nothing_left
+      expect_stderr "Exception EBadChecksum" ;;
     missing)
       make_setup missing; run_setup
-      expect_status 1; expect_nothing_started
+      expect_status 1; expect_nothing_started; expect_nothing_left
       expect_stderr "Archive entry not found: Installer\\VoInstall.exe." ;;
     blanks)
       mkdir -p "$dir/a folder"; setup="$dir/a folder/Set up.exe"
@@ -223,7 +242,7 @@ run_flow() {
       # Wine brings the library in both of its System folders.
       rm -f "$win/system32/RichEd32.dll" "$win/system32/riched32.dll" "$win/syswow64/riched32.dll"
       make_setup good; run_setup
-      expect_status 0; expect_nothing_started
+      expect_status 1; expect_nothing_started
       expect_stderr "Error: The DLL 'RichEd32.dll' cannot be located on this system."
       [ -z "$(temp_archives)" ] || fail "a temporary file was made" ;;
     signed)

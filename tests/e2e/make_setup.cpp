@@ -59,7 +59,9 @@ bool MakeArchive(const std::string& kind, const TBytes& installer, const std::st
                  TBytes& archive) {
   const std::string text = "Read me: this archive was built for a test.\r\n";
   const vo::TWriterEntry readme{"ReadMe.txt", "", TBytes(text.begin(), text.end())};
-  const vo::TWriterEntry program{kEntry, "", installer};
+  vo::TWriterEntry program{kEntry, "", installer};
+  // As voarc sfx packs it: coded even when it does not shrink, so the loader's checksum covers it.
+  program.Coded = vo::CanCompress(vo::kMethodLh5);
   if (kind == "good") {
     archive = Written(path, {program, readme});
   } else if (kind == "missing") {

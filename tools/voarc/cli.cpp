@@ -1,6 +1,8 @@
 #include "tools/voarc/cli.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 
 #include "core/stdio_stream.h"
@@ -39,7 +41,9 @@ CLI::Option* AddKeyOption(CLI::App& command, std::string& text) {
           "KEY"));
 }
 
-int32_t KeyOf(const std::string& text) { return text.empty() ? 0 : *ParseKey(text); }
+int32_t KeyOf(const std::string& text) {
+  return text.empty() ? 0 : *ParseKey(text);
+}
 
 uint8_t MethodOfName(const std::string& name) {
   if (name == "lh5") return kMethodLh5;
@@ -48,9 +52,103 @@ uint8_t MethodOfName(const std::string& name) {
   return kMethodNon;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[at] (2 to 4 bytes, no overlong form,
+// no surrogate, at most U+10FFFF) and its code point; 0 when there is none.
+std::size_t Utf8Sequence(std::string_view text, std::size_t at, uint32_t& code) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  const unsigned char lead = byte(0);
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || at + length > text.size()) return 0;
+  code = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (byte(i) & 0x3F);
+  }
+  static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+void AppendEscaped(std::string& out, unsigned char byte) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += "\\x";
+  out += kHex[byte >> 4];
+  out += kHex[byte & 15];
+}
+
+bool IsC1Control(uint32_t code) {
+  return code >= 0x80 && code <= 0x9F;
+}
+
+}  // namespace
+
+std::string TerminalText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b >= 0x20 && b < 0x7F) {
+      out += text[i++];
+      continue;
+    }
+    uint32_t code = 0;
+    const std::size_t length = b >= 0x80 ? Utf8Sequence(text, i, code) : 0;
+    if (length != 0 && !IsC1Control(code)) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    // A control byte, or a sequence that is one or is no UTF-8: escaped byte by byte.
+    const std::size_t end = i + std::max<std::size_t>(length, 1);
+    for (; i < end; ++i) AppendEscaped(out, static_cast<unsigned char>(text[i]));
+  }
+  return out;
+}
+
+namespace {
+
+std::string ToEntryName(const std::string& path) {
+  // "./a" and "d//b" name the files "a" and "d/b".
+  std::string name = std::filesystem::path(path).lexically_normal().generic_string();
+  std::replace(name.begin(), name.end(), '/', '\\');
+  return name;
+}
+
+}  // namespace
+
+void AddItem(const std::string& item, std::vector<TWriterEntry>& entries) {
+  namespace fs = std::filesystem;
+  std::string name;
+  std::string path = item;
+  if (const auto eq = item.find('='); eq != std::string::npos) {
+    name = item.substr(0, eq);
+    path = item.substr(eq + 1);
+  } else {
+    name = ToEntryName(item);
+  }
+  std::error_code error;
+  if (fs::is_directory(path, error)) {
+    std::vector<fs::path> files;
+    for (const auto& found : fs::recursive_directory_iterator(path)) {
+      if (found.is_regular_file()) files.push_back(found.path());
+    }
+    std::sort(files.begin(), files.end());
+    while (!name.empty() && name.back() == '\\') name.pop_back();
+    for (const fs::path& file : files) {
+      const std::string relative = fs::relative(file, path).generic_string();
+      entries.push_back({name + "\\" + ToEntryName(relative), file.string(), std::nullopt});
+    }
+    return;
+  }
+  if (!fs::is_regular_file(path, error)) throw TToolError("no such file or folder: " + path);
+  entries.push_back({name, path, std::nullopt});
+}
+
 TProgress::TProgress(const TGlobalOptions& global, std::string label, int64_t totalBytes)
     : Enabled(!global.Quiet && StandardErrorIsTerminal()),
-      Label(std::move(label)),
+      Label(TerminalText(label)),
       TotalBytes(totalBytes),
       Start(std::chrono::steady_clock::now()) {}
 
@@ -62,8 +160,7 @@ void TProgress::Show(int32_t percent) {
   if (!Enabled || percent < 0) return;
   const auto now = std::chrono::steady_clock::now();
   // A line per change of the figure, at most ten a second: a refill comes every 8 KB.
-  if (Drawn && (percent == LastPercent || now - LastDrawn < std::chrono::milliseconds(100)))
-    return;
+  if (Drawn && (percent == LastPercent || now - LastDrawn < std::chrono::milliseconds(100))) return;
   const double seconds = std::chrono::duration<double>(now - Start).count();
   const double done = static_cast<double>(TotalBytes) * percent / 100.0;
   const double rate = seconds > 0 ? done / seconds / 1e6 : 0.0;

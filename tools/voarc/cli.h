@@ -6,9 +6,12 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "archive/writer.h"
 #include "codec/engine.h"
 
 namespace vo::voarc {
@@ -49,6 +52,16 @@ int32_t KeyOf(const std::string& text);  // 0 for an empty text
 
 // Maps a method name of the command line (lh5, lzh, non, rle) to its MethodIndex.
 uint8_t MethodOfName(const std::string& name);
+
+// Text as a terminal may show it: control bytes (below 0x20, 0x7F, and the C1 controls
+// 0x80 to 0x9F, raw or encoded as UTF-8) and bytes that are not part of well-formed UTF-8
+// become \xNN, so that a name can neither move the cursor, retitle the window nor fake a line.
+// Every name and message the tool prints to a terminal goes through it.
+std::string TerminalText(std::string_view text);
+
+// Adds one ITEM of `create` or `sfx` to entries: a file, a folder (recursively, in name order),
+// or NAME=PATH. Names taken from paths get backslash separators.
+void AddItem(const std::string& item, std::vector<TWriterEntry>& entries);
 
 // A progress line on standard error, drawn only on a terminal and when not quiet.
 class TProgress {

@@ -2,14 +2,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <thread>
 
 #include "archive/component.h"
+#include "archive/entry_name.h"
 #include "archive/inspect.h"
 #include "archive/writer.h"
 #include "core/file_stream.h"
 #include "core/stdio_stream.h"
+#include "core/temp_file.h"
 #include "tools/voarc/cli.h"
 #include "tools/voarc/report.h"
 
@@ -18,45 +19,6 @@ namespace vo::voarc {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ToEntryName(std::string path) {
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
-}
-
-bool SameNameIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
-
-// One ITEM of `create`: a file, a folder (recursively, in name order), or NAME=PATH.
-void AddItem(const std::string& item, std::vector<TWriterEntry>& entries) {
-  std::string name;
-  std::string path = item;
-  if (const auto eq = item.find('='); eq != std::string::npos) {
-    name = item.substr(0, eq);
-    path = item.substr(eq + 1);
-  } else {
-    name = ToEntryName(item);
-  }
-  std::error_code error;
-  if (fs::is_directory(path, error)) {
-    std::vector<fs::path> files;
-    for (const auto& found : fs::recursive_directory_iterator(path)) {
-      if (found.is_regular_file()) files.push_back(found.path());
-    }
-    std::sort(files.begin(), files.end());
-    while (!name.empty() && name.back() == '\\') name.pop_back();
-    for (const fs::path& file : files) {
-      const std::string relative = fs::relative(file, path).generic_string();
-      entries.push_back({name + "\\" + ToEntryName(relative), file.string(), std::nullopt});
-    }
-    return;
-  }
-  if (!fs::is_regular_file(path, error)) throw TToolError("no such file or folder: " + path);
-  entries.push_back({name, path, std::nullopt});
-}
 
 struct TCreateOptions {
   std::string Method = "lh5";
@@ -67,12 +29,15 @@ struct TCreateOptions {
 };
 
 void Create(const TGlobalOptions& global, const TCreateOptions& options) {
-  std::vector<TWriterEntry> entries;
-  for (const std::string& item : options.Items) AddItem(item, entries);
   TWriterOptions writer;
   writer.Method = MethodOfName(options.Method);
   writer.Key = KeyOf(options.Key);
-  writer.Threads = options.Jobs != 0 ? options.Jobs : std::max(1u, std::thread::hardware_concurrency());
+  if (writer.Method == kMethodNon && writer.Key != 0)
+    throw TUsageError("-m non cannot take a key: stored entries would not be hidden by it");
+  std::vector<TWriterEntry> entries;
+  for (const std::string& item : options.Items) AddItem(item, entries);
+  writer.Threads =
+      options.Jobs != 0 ? options.Jobs : std::max(1u, std::thread::hardware_concurrency());
   int64_t bytes = 0;
   for (const TWriterEntry& entry : entries) {
     std::error_code error;
@@ -97,9 +62,19 @@ struct TReadOptions {
   bool Json = false;
 };
 
+// Says on standard error what damage the archive holds, if any; true when it holds none.
+bool ReportDamage(const TReadOptions& options, const TArchiveListing& listing) {
+  const std::string damage = ArchiveDamage(listing);
+  if (damage.empty()) return true;
+  std::fprintf(stderr, "voarc: %s: damaged archive: %s\n", TerminalText(options.Archive).c_str(),
+               TerminalText(damage).c_str());
+  return false;
+}
+
 void List(const TReadOptions& options) {
   TVoViriDudodado component;
-  const TArchiveListing listing = ListArchive(component, options.Archive);
+  TFileStream archive(options.Archive, kOpenReadExclusive);
+  const TArchiveListing listing = ListArchiveFile(component, archive, options.Archive);
   std::fputs((options.Json ? FormatListingJson(listing) : FormatListingTable(listing)).c_str(),
              stdout);
 }
@@ -107,86 +82,76 @@ void List(const TReadOptions& options) {
 int Test(const TGlobalOptions& global, const TReadOptions& options) {
   TVoViriDudodado component;
   component.Key = KeyOf(options.Key);
-  const TArchiveListing listing = ListArchive(component, options.Archive);
   TFileStream archive(options.Archive, kOpenReadExclusive);
-  std::vector<TEntryTest> results;
-  for (const TListedEntry& entry : listing.Entries) {
-    if (!entry.Reachable) continue;
-    TProgress progress(global, entry.Name, entry.Header.ExpandedSize);
-    component.OnShowProgress = progress.Event();
-    results.push_back(TestEntry(component, archive, listing.MethodID, entry));
-  }
+  const TArchiveListing listing = ListArchiveFile(component, archive, options.Archive);
+  const std::vector<TEntryTest> results = TestReachableEntries(global, component, archive, listing);
   for (const std::string& line : FormatTestReport(listing, results))
     std::printf("%s\n", line.c_str());
   const bool passed = TestReportPassed(listing, results);
-  if (!passed) std::fprintf(stderr, "voarc: %s: test failed\n", options.Archive.c_str());
+  if (!passed)
+    std::fprintf(stderr, "voarc: %s: test failed\n", TerminalText(options.Archive).c_str());
   return passed ? kExitOk : kExitDataError;
 }
 
+// Writes the entries of the name to standard output, as the reader finds them, each checked
+// as `test` checks it; a damaged archive fails once they are written.
 void Cat(const TReadOptions& options) {
   TVoViriDudodado component;
   component.Key = KeyOf(options.Key);
+  TFileStream archive(options.Archive, kOpenReadExclusive);
+  const TArchiveListing listing = ListArchiveFile(component, archive, options.Archive);
   TStdioStream out(TStdioStream::TChannel::Output);
-  const int32_t found = component.ExpandFile(options.Archive, out, options.Name);
+  int found = 0;
+  for (const TListedEntry& entry : listing.Entries) {
+    if (!entry.Reachable || !SameNameIgnoringAsciiCase(entry.Name, options.Name)) continue;
+    ExpandListedEntry(component, archive, listing.MethodID, entry, out);
+    ++found;
+  }
   out.Flush();
   if (found == 0) throw TToolError("no entry named \"" + options.Name + "\" in " + options.Archive);
+  if (!ReportDamage(options, listing)) throw TExit{kExitDataError};
 }
 
-// Turns an entry name into a path under the target folder, or explains why it may not be one.
-std::optional<std::string> UnsafeNameReason(const std::string& name) {
-  if (name.empty()) return "empty name";
-  if (name.front() == '\\' || name.front() == '/') return "absolute name";
-  if (name.find(':') != std::string::npos) return "name with a drive";
+// The file under folder that an entry name stands for, with the folders on the way made. An
+// existing link or file on the way would lead the file elsewhere: refused.
+fs::path PrepareTarget(const fs::path& folder, const std::string& name) {
+  fs::path at = folder;
   std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = name.find_first_of("\\/", start);
-    if (end == std::string::npos) end = name.size();
-    const std::string part = name.substr(start, end - start);
-    if (part == "..") return "name with a \"..\" part";
-    start = end + 1;
+  for (std::size_t end; (end = name.find(kEntrySeparator, start)) != std::string::npos;
+       start = end + 1) {
+    at /= name.substr(start, end - start);
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(at, error);
+    if (fs::is_symlink(status))
+      throw TToolError("refused entry \"" + name + "\": " + at.string() + " is a link");
+    if (status.type() == fs::file_type::not_found) {
+      if (!fs::create_directory(at, error) && !fs::is_directory(fs::symlink_status(at, error)))
+        throw TToolError("cannot make the folder " + at.string());
+    } else if (!fs::is_directory(status)) {
+      throw TToolError("refused entry \"" + name + "\": " + at.string() + " is not a folder");
+    }
   }
-  return std::nullopt;
+  return at / name.substr(start);
 }
 
-fs::path TargetPath(const fs::path& directory, const std::string& name) {
-  fs::path target = directory;
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = name.find_first_of("\\/", start);
-    if (end == std::string::npos) end = name.size();
-    const std::string part = name.substr(start, end - start);
-    if (!part.empty() && part != ".") target /= part;
-    start = end + 1;
-  }
-  return target;
+bool SomethingAt(const fs::path& path) {
+  std::error_code error;
+  return fs::symlink_status(path, error).type() != fs::file_type::not_found;
 }
 
 // Expands the entries of one name into their file: under a temporary name first, renamed into
-// place only once every entry of the name has passed its checksum.
-void ExtractOne(TVoViriDudodado& component, const std::string& archivePath,
-                const TArchiveListing& listing,
-                const std::vector<const TListedEntry*>& group, const fs::path& target,
-                bool force) {
-  std::error_code error;
-  if (!force && fs::exists(target, error))
-    throw TToolError(target.string() + " exists; use -f to overwrite");
-  fs::create_directories(target.parent_path(), error);
-  const fs::path temporary = target.string() + ".voarc-part";
+// place only once every entry of the name has passed its checks.
+void ExtractOne(TVoViriDudodado& component, TStream& archive, const TArchiveListing& listing,
+                const std::vector<const TListedEntry*>& group, const fs::path& target, bool force) {
+  const std::string exists = target.string() + " exists; use -f to overwrite";
+  if (!force && SomethingAt(target)) throw TToolError(exists);
+  TTempFile out(target.string());
+  for (const TListedEntry* entry : group)
+    ExpandListedEntry(component, archive, listing.MethodID, *entry, out.Stream());
   try {
-    {
-      TFileStream out(temporary.string(), kCreate);
-      TFileStream archive(archivePath, kOpenReadExclusive);
-      for (const TListedEntry* entry : group) {
-        archive.SetPosition(entry->DataOffset);
-        component.ExpandEntry(out, archive, entry->Header.CompressedSize,
-                              entry->Header.ExpandedSize, entry->Header.Checksum,
-                              entry->Header.Method, listing.MethodID, entry->Header.LockFlag);
-      }
-      out.Close();
-    }
-    fs::rename(temporary, target);
-  } catch (...) {
-    fs::remove(temporary, error);
+    out.Commit(force ? TCommitMode::Replace : TCommitMode::NoReplace);
+  } catch (const EFCreateError&) {
+    if (!force && SomethingAt(target)) throw TToolError(exists);
     throw;
   }
 }
@@ -194,14 +159,16 @@ void ExtractOne(TVoViriDudodado& component, const std::string& archivePath,
 int Extract(const TGlobalOptions& global, const TReadOptions& options) {
   TVoViriDudodado component;
   component.Key = KeyOf(options.Key);
-  const TArchiveListing listing = ListArchive(component, options.Archive);
+  TFileStream archive(options.Archive, kOpenReadExclusive);
+  const TArchiveListing listing = ListArchiveFile(component, archive, options.Archive);
   // Entries of one name go into one file, in archive order, as the reader expands them.
   std::vector<std::pair<std::string, std::vector<const TListedEntry*>>> groups;
   for (const TListedEntry& entry : listing.Entries) {
     if (!entry.Reachable) continue;
     if (!options.Names.empty() &&
-        std::none_of(options.Names.begin(), options.Names.end(),
-                     [&](const std::string& n) { return SameNameIgnoringAsciiCase(n, entry.Name); }))
+        std::none_of(options.Names.begin(), options.Names.end(), [&](const std::string& n) {
+          return SameNameIgnoringAsciiCase(n, entry.Name);
+        }))
       continue;
     auto same = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
       return SameNameIgnoringAsciiCase(g.first, entry.Name);
@@ -216,26 +183,31 @@ int Extract(const TGlobalOptions& global, const TReadOptions& options) {
   for (const std::string& wanted : options.Names) {
     if (std::none_of(groups.begin(), groups.end(),
                      [&](const auto& g) { return SameNameIgnoringAsciiCase(g.first, wanted); })) {
-      std::fprintf(stderr, "voarc: no entry named \"%s\" in %s\n", wanted.c_str(),
-                   options.Archive.c_str());
+      std::fprintf(stderr, "voarc: %s\n",
+                   TerminalText("no entry named \"" + wanted + "\" in " + options.Archive).c_str());
       status = kExitDataError;
     }
   }
+  std::error_code error;
+  fs::create_directories(options.Directory, error);
   for (const auto& [name, group] : groups) {
     try {
-      if (const auto reason = UnsafeNameReason(name))
-        throw TToolError("refused entry \"" + name + "\": " + *reason);
+      if (const auto fault = EntryNameFault(name))
+        throw TToolError("refused entry \"" + name + "\": " + *fault);
       TProgress progress(global, name, group.front()->Header.ExpandedSize);
       component.OnShowProgress = progress.Event();
-      ExtractOne(component, options.Archive, listing, group, TargetPath(options.Directory, name), options.Force);
+      ExtractOne(component, archive, listing, group, PrepareTarget(options.Directory, name),
+                 options.Force);
     } catch (const Exception& e) {
-      std::fprintf(stderr, "voarc: %s: %s: %s\n", name.c_str(), e.ClassName(), e.what());
+      std::fprintf(stderr, "voarc: %s\n",
+                   TerminalText(name + ": " + e.ClassName() + ": " + e.what()).c_str());
       status = kExitDataError;
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "voarc: %s\n", e.what());
+      std::fprintf(stderr, "voarc: %s\n", TerminalText(e.what()).c_str());
       status = kExitDataError;
     }
   }
+  if (!ReportDamage(options, listing)) status = kExitDataError;
   return status;
 }
 
@@ -247,8 +219,9 @@ void RegisterArchiveCommands(CLI::App& app, TGlobalOptions& global) {
   create->add_option("-m,--method", create_options->Method, "lh5 (default), lzh or non")
       ->check(CLI::IsMember({"lh5", "lzh", "non"}));
   AddKeyOption(*create, create_options->Key);
-  create->add_option("-j,--jobs", create_options->Jobs,
-                     "compress on N threads (default: the number of processors)")
+  create
+      ->add_option("-j,--jobs", create_options->Jobs,
+                   "compress on N threads (default: the number of processors)")
       ->check(CLI::Range(1u, 256u));
   create->add_option("ARCHIVE", create_options->Archive, "archive to write")->required();
   create->add_option("ITEM", create_options->Items, "file, folder, or NAME=PATH")->required();

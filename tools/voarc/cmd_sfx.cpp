@@ -1,18 +1,22 @@
 // `voarc sfx` attaches an archive to a loader stub as its payload block and patches the stamp;
 // `voarc info` tells what a loader file carries.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
 
 #include "archive/component.h"
+#include "archive/entry_name.h"
 #include "archive/inspect.h"
 #include "archive/writer.h"
 #include "core/file_stream.h"
 #include "core/memory_stream.h"
 #include "core/stdio_stream.h"
+#include "core/temp_file.h"
 #include "loader/payload.h"
 #include "loader/platform.h"
+#include "loader/setup.h"
 #include "tools/voarc/cli.h"
 #include "tools/voarc/pe_image.h"
 #include "tools/voarc/report.h"
@@ -23,8 +27,6 @@ namespace vo::voarc {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr char kInstallerEntry[] = "Installer\\VoInstall.exe";
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   TFileStream in(path, kOpenReadShared);
@@ -52,6 +54,26 @@ struct TSfxOptions {
   std::vector<std::string> Inputs;  // the archive, or with --installer the further items
 };
 
+// The archive about to travel in a setup, at the stream's position, checked as `test` checks
+// it. The loader does not test a stored entry's sum, so a stored installer is refused too: its
+// damage would start a changed installer.
+void CheckPayloadArchive(const TGlobalOptions& global, TStream& stream, const std::string& label) {
+  TVoViriDudodado component;
+  const TArchiveListing listing = ListArchiveFile(component, stream, label);
+  const std::vector<TEntryTest> results = TestReachableEntries(global, component, stream, listing);
+  if (!TestReportPassed(listing, results)) {
+    for (const std::string& line : FormatTestReport(listing, results))
+      if (line.rfind("OK", 0) != 0) std::fprintf(stderr, "%s\n", line.c_str());
+    throw TToolError(label + " fails its test: no setup was written");
+  }
+  for (const TListedEntry& entry : listing.Entries) {
+    if (entry.Reachable && entry.Header.Method == kMethodNon &&
+        SameNameIgnoringAsciiCase(entry.Name, kInstallerEntryName))
+      throw TToolError(label + " holds the installer stored, where no checksum covers it: " +
+                       "let sfx --installer pack it, or archive it compressed");
+  }
+}
+
 void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options) {
   if (options.Installer.empty() && options.Inputs.size() != 1)
     throw TUsageError("sfx takes one ARCHIVE, or --installer FILE and further items");
@@ -67,70 +89,56 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
     throw TToolError(stub_path +
                      " is signed, and a payload attached to it would break its signature: build "
                      "the setup from the unsigned stub and sign the setup after building it");
-
-  std::vector<uint8_t> archive;
-  if (options.Installer.empty()) {
-    archive = ReadWholeFile(options.Inputs.front());
-  } else {
-    std::vector<TWriterEntry> entries = {{kInstallerEntry, options.Installer, std::nullopt}};
-    for (const std::string& item : options.Inputs) {
-      const auto eq = item.find('=');
-      std::string name = eq == std::string::npos ? item : item.substr(0, eq);
-      std::replace(name.begin(), name.end(), '/', '\\');
-      entries.push_back({name, eq == std::string::npos ? item : item.substr(eq + 1), std::nullopt});
-    }
-    const std::string temporary = options.Output + ".voarc-archive";
-    TWriterOptions writer;
-    writer.Threads = std::max(1u, std::thread::hardware_concurrency());
-    try {
-      WriteArchive(temporary, std::move(entries), writer);
-      archive = ReadWholeFile(temporary);
-    } catch (...) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      throw;
-    }
-    fs::remove(temporary);
-  }
-  if (archive.size() > 0x7FFFFFFF - image.size())
-    throw TToolError("the archive is too large for a payload");
-
   // The loader refuses an offset whose low byte reads as the unpatched mark; one byte of
   // padding behind the image moves the block off it.
   if ((image.size() & 0xFF) == kUnpatchedStampByte) image.push_back(0);
   const auto offset = static_cast<uint32_t>(image.size());
-  const auto length = static_cast<uint32_t>(archive.size());
-  for (unsigned i = 0; i < 4; ++i) {
-    image[*value + i] = static_cast<uint8_t>(offset >> (8 * i));
-    image.push_back(static_cast<uint8_t>(length >> (8 * i)));
-  }
-  image.insert(image.end(), archive.begin(), archive.end());
+  for (unsigned i = 0; i < 4; ++i) image[*value + i] = static_cast<uint8_t>(offset >> (8 * i));
 
-  // Whole or not at all: written beside OUT, given the stub's mode, then renamed into place.
-  const std::string temporary = options.Output + ".voarc-part";
-  try {
-    {
-      TFileStream out(temporary, kCreate);
-      out.WriteBuffer(image.data(), image.size());
-      out.Close();
-    }
-    fs::permissions(temporary, fs::status(stub_path).permissions());
-    fs::rename(temporary, options.Output);
-  } catch (...) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw;
+  // Whole and checked, or not at all: written beside OUT, given the stub's mode, then renamed
+  // into place. The block's length is written once the archive behind it is complete.
+  TTempFile out(options.Output);
+  TFileStream& stream = out.Stream();
+  stream.WriteBuffer(image.data(), image.size());
+  std::array<uint8_t, 4> length{};
+  stream.WriteBuffer(length.data(), length.size());
+  const int64_t start = stream.Position();
+  std::string label;
+  if (options.Installer.empty()) {
+    label = options.Inputs.front();
+    TFileStream archive(label, kOpenReadShared);
+    stream.CopyFrom(archive, 0);
+  } else {
+    label = "the archive for " + options.Output;
+    TWriterEntry installer{kInstallerEntryName, options.Installer, std::nullopt};
+    installer.Coded = true;  // so that the loader's checksum covers it
+    std::vector<TWriterEntry> entries = {installer};
+    for (const std::string& item : options.Inputs) AddItem(item, entries);
+    TWriterOptions writer;
+    writer.Threads = std::max(1u, std::thread::hardware_concurrency());
+    WriteArchiveTo(stream, std::move(entries), writer, options.Output);
   }
+  const int64_t archiveSize = stream.Size() - start;
+  if (archiveSize > int64_t{0x7FFFFFFF} - offset)
+    throw TToolError("the archive is too large for a payload");
+  for (unsigned i = 0; i < 4; ++i) length[i] = static_cast<uint8_t>(archiveSize >> (8 * i));
+  stream.SetPosition(offset);
+  stream.WriteBuffer(length.data(), length.size());
+  stream.SetPosition(start);
+  CheckPayloadArchive(global, stream, label);
+  out.CopyPermissionsFrom(stub_path);
+  out.Commit(TCommitMode::Replace);
   if (!global.Quiet && StandardErrorIsTerminal())
-    std::fprintf(stderr, "voarc: wrote %s: %zu bytes of loader, %u bytes of archive\n",
-                 options.Output.c_str(), static_cast<std::size_t>(offset), length);
+    std::fprintf(stderr, "voarc: wrote %s: %zu bytes of loader, %lld bytes of archive\n",
+                 TerminalText(options.Output).c_str(), static_cast<std::size_t>(offset),
+                 static_cast<long long>(archiveSize));
 }
 
 void Info(const std::string& path) {
   const std::vector<uint8_t> file = ReadWholeFile(path);
   const auto value = FindStampValue(file);
   if (!value || *value + 4 > file.size()) {
-    std::printf("%s: no payload stamp; not a loader\n", path.c_str());
+    std::printf("%s: no payload stamp; not a loader\n", TerminalText(path).c_str());
     throw TExit{kExitDataError};
   }
   if (const auto pe = ReadPeImage(file)) {

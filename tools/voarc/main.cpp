@@ -1,12 +1,25 @@
 // voarc: builds, inspects, tests and extracts archives, moves bare codec streams and makes
 // self-extracting installers.
 #include <cstdio>
+#include <string>
 
 #include "core/exception.h"
+#include "core/temp_file.h"
 #include "tools/voarc/cli.h"
+
+namespace {
+
+// Messages may carry names and paths from an archive or the command line: never raw.
+void Say(const std::string& text) {
+  std::fprintf(stderr, "voarc: %s\n", vo::voarc::TerminalText(text).c_str());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace vo::voarc;
+  // An interrupted create, extract or sfx leaves none of its temporary files behind.
+  vo::RemoveTempFilesOnInterrupt();
   CLI::App app("voarc: build, inspect, test and extract installer archives; make Setup.exe",
                "voarc");
   app.require_subcommand(1);
@@ -22,21 +35,21 @@ int main(int argc, char** argv) {
     return kExitOk;
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
-    std::fprintf(stderr, "voarc: %s\n", e.what());
+    Say(e.what());
     return kExitUsage;
   } catch (const TExit& e) {
     return e.Code;
   } catch (const TUsageError& e) {
-    std::fprintf(stderr, "voarc: %s\n", e.what());
+    Say(e.what());
     return kExitUsage;
   } catch (const TToolError& e) {
-    std::fprintf(stderr, "voarc: %s\n", e.what());
+    Say(e.what());
     return kExitDataError;
   } catch (const vo::Exception& e) {
-    std::fprintf(stderr, "voarc: %s: %s\n", e.ClassName(), e.what());
+    Say(std::string(e.ClassName()) + ": " + e.what());
     return kExitDataError;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "voarc: %s\n", e.what());
+    Say(e.what());
     return kExitDataError;
   }
 }

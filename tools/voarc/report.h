@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/inspect.h"
+#include "tools/voarc/cli.h"
 
 namespace vo::voarc {
 
@@ -15,9 +16,21 @@ std::string FormatListingTable(const TArchiveListing& listing);
 std::string FormatListingJson(const TArchiveListing& listing);
 
 // One line per entry ("OK", "FAILED" with the error, "UNREACHABLE" for a header the reader
-// never reaches), then a line for damage that ends the reader's scan quietly.
+// never reaches), then a line for the damage that ArchiveDamage finds. Names are shown as
+// TerminalText.
 std::vector<std::string> FormatTestReport(const TArchiveListing& listing,
                                           const std::vector<TEntryTest>& results);
+// Every entry passed and the archive holds no damage.
 bool TestReportPassed(const TArchiveListing& listing, const std::vector<TEntryTest>& results);
+
+// The listing of the archive at the stream's position, read from the file at path. A file too
+// short to hold an archive header is an empty archive to the reader, but when a command is
+// asked about an archive it is no archive: TToolError.
+TArchiveListing ListArchiveFile(TVoViriDudodado& component, TStream& archive,
+                                const std::string& path);
+// Tests every reachable entry, with a progress line for each.
+std::vector<TEntryTest> TestReachableEntries(const TGlobalOptions& global,
+                                             TVoViriDudodado& component, TStream& archive,
+                                             const TArchiveListing& listing);
 
 }  // namespace vo::voarc

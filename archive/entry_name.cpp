@@ -1,0 +1,49 @@
+#include "archive/entry_name.h"
+
+#include <algorithm>
+
+#include "archive/format.h"
+
+namespace vo {
+
+namespace {
+
+bool IsControl(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b < 0x20 || b == 0x7F;
+}
+
+// Windows drops the dots and blanks that end a part, so such a part names "." or "..".
+bool OnlyDotsAndBlanks(std::string_view part) {
+  return std::all_of(part.begin(), part.end(), [](char c) { return c == '.' || c == ' '; });
+}
+
+}  // namespace
+
+bool SameNameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return FoldAscii(x) == FoldAscii(y);
+         });
+}
+
+std::optional<std::string> EntryNameFault(std::string_view name) {
+  if (name.empty()) return "empty";
+  if (name.size() > static_cast<std::size_t>(kMaxNameLength)) return "longer than 32767 bytes";
+  if (std::any_of(name.begin(), name.end(), IsControl)) return "holds a control byte";
+  if (name.find('/') != std::string_view::npos) return "separators must be backslashes";
+  if (name.find(':') != std::string_view::npos) return "drive or colon";
+  if (name.front() == kEntrySeparator) return "not relative";
+  if (name.back() == kEntrySeparator) return "ends in a separator";
+  for (std::size_t start = 0;;) {
+    const std::size_t end = std::min(name.find(kEntrySeparator, start), name.size());
+    const std::string_view part = name.substr(start, end - start);
+    if (part.empty()) return "empty path component";
+    if (part == ".") return "\".\" component";
+    if (part == "..") return "\"..\" component";
+    if (OnlyDotsAndBlanks(part)) return "component of only dots and blanks";
+    if (end == name.size()) return std::nullopt;
+    start = end + 1;
+  }
+}
+
+}  // namespace vo
