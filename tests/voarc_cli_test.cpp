@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +37,21 @@ struct TRun {
 
 class VoarcCli : public test::TTempDirTest {
  protected:
+  // The command that runs the voarc under test: this build's, or the one VO_VOARC_RUN names,
+  // such as voarc.exe under Wine.
+  static std::string Tool() {
+    const char* other = std::getenv("VO_VOARC_RUN");
+    return other != nullptr && *other != '\0' ? other : "'" VO_VOARC "'";
+  }
+  static bool UnderWine() { return Tool().find("wine") != std::string::npos; }
+
+  // A Windows program ends its text lines with CR LF; the expectations are written with LF.
+  // The bytes of cat and raw are no text and stay as they are.
+  static std::string TextLines(std::string text) {
+    for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+    return text;
+  }
+
   void SetUp() override {
     TTempDirTest::SetUp();
     std::string text;
@@ -53,14 +69,27 @@ class VoarcCli : public test::TTempDirTest {
 
   // Runs voarc in the test folder; stdin from `input` when given.
   TRun Voarc(const std::string& arguments, const std::string& input = "") const {
-    std::string command = "cd '" + Dir.string() + "' && '" VO_VOARC "' " + arguments;
+    return Run(Tool(), arguments, input);
+  }
+  // This build's voarc, whatever runs the others.
+  TRun NativeVoarc(const std::string& arguments) const {
+    return Run("'" VO_VOARC "'", arguments, "");
+  }
+  TRun Run(const std::string& tool, const std::string& arguments, const std::string& input) const {
+    std::string command = "cd '" + Dir.string() + "' && " + tool + " " + arguments;
     if (!input.empty()) command += " < " + input;
     command += " > stdout.txt 2> stderr.txt";
     const int status = std::system(command.c_str());
     const TBytes out = Get("stdout.txt");
     const TBytes err = Get("stderr.txt");
-    return {WEXITSTATUS(status), std::string(out.begin(), out.end()),
-            std::string(err.begin(), err.end())};
+    TRun run{WEXITSTATUS(status), std::string(out.begin(), out.end()),
+             std::string(err.begin(), err.end())};
+    if (tool != "'" VO_VOARC "'") {
+      run.Err = TextLines(run.Err);
+      const bool bytes = arguments.rfind("cat ", 0) == 0 || arguments.rfind("raw ", 0) == 0;
+      if (!bytes) run.Out = TextLines(run.Out);
+    }
+    return run;
   }
   bool SameFiles(const std::string& a, const std::string& b) const { return Get(a) == Get(b); }
 
@@ -247,7 +276,10 @@ TEST_F(VoarcCli, SfxAttachesThePayloadAndInfoTellsIt) {
   EXPECT_NE(info.Out.find("payload length: " + std::to_string(fs::file_size(Dir / "arc.voa"))),
             std::string::npos);
   EXPECT_NE(info.Out.find("a.txt"), std::string::npos);
-  EXPECT_EQ(fs::status(Dir / "setup.bin").permissions(), fs::status(stub).permissions());
+  // A Windows program gives its files no POSIX modes.
+  if (!UnderWine()) {
+    EXPECT_EQ(fs::status(Dir / "setup.bin").permissions(), fs::status(stub).permissions());
+  }
   const TRun again = Voarc("sfx --stub setup.bin -o twice.bin arc.voa");
   EXPECT_EQ(again.Code, 1);
   EXPECT_NE(again.Err.find("already carries a payload"), std::string::npos);
@@ -266,6 +298,7 @@ TEST_F(VoarcCli, SfxAttachesThePayloadAndInfoTellsIt) {
   Put("win/system32/RichEd32.dll", {});
   const TRun ran = Voarc("info built.bin");
   EXPECT_NE(ran.Out.find("Installer\\VoInstall.exe"), std::string::npos);
+  if (UnderWine()) fs::permissions(Dir / "built.bin", fs::perms::owner_exec, fs::perm_options::add);
   const std::string run_setup = "cd '" + Dir.string() + "' && WINDIR='" + (Dir / "win").string() +
                                 "' TMPDIR='" + (Dir / "tmp").string() + "' ./built.bin";
   EXPECT_EQ(std::system(run_setup.c_str()), 0);
@@ -524,6 +557,31 @@ TEST_F(VoarcCli, NamesReachTheTerminalEscaped) {
   EXPECT_NE(json.Out.find("\"name\": \"x\\u001b]0;owned\\u0007\\r\\nOK           fake\\u009b2J\""),
             std::string::npos)
       << json.Out;
+}
+
+// voarc.exe takes Windows paths, with a drive letter or relative, and its archives are those of
+// the Linux tool, whatever the thread count.
+TEST_F(VoarcCli, WindowsPathsAndTheSameBytesAsOnLinux) {
+  if (!UnderWine()) GTEST_SKIP() << "for voarc.exe under Wine (VO_VOARC_RUN)";
+  // The test folder as Windows names it: Wine's Z: drive is the Unix root.
+  std::string windows = "Z:" + Dir.string();
+  std::replace(windows.begin(), windows.end(), '/', '\\');
+  const std::string items = "a.txt noise.bin d empty";
+  ASSERT_EQ(Voarc("create -j 2 '" + windows + "\\win.voa' " + items).Code, 0);
+  ASSERT_EQ(NativeVoarc("create -j 1 linux.voa " + items).Code, 0);
+  EXPECT_TRUE(SameFiles("win.voa", "linux.voa")) << "voarc.exe -j 2 and voarc -j 1 differ";
+  ASSERT_EQ(Voarc("create -m lzh -j 2 win-lzh.voa " + items).Code, 0);
+  ASSERT_EQ(NativeVoarc("create -m lzh -j 1 linux-lzh.voa " + items).Code, 0);
+  EXPECT_TRUE(SameFiles("win-lzh.voa", "linux-lzh.voa"));
+
+  EXPECT_EQ(Voarc("test '" + windows + "\\linux.voa'").Code, 0);
+  EXPECT_EQ(Voarc("extract -C '" + windows + "\\out\\deep' win.voa").Code, 0);
+  EXPECT_EQ(Voarc("extract -C 'out\\rel' win.voa 'd\\sub\\two.txt'").Code, 0);
+  EXPECT_TRUE(SameFiles("d/one.txt", "out/deep/d/one.txt"));
+  EXPECT_TRUE(SameFiles("noise.bin", "out/deep/noise.bin"));
+  EXPECT_TRUE(SameFiles("d/sub/two.txt", "out/rel/d/sub/two.txt"));
+  const TRun cat = Voarc("cat win.voa noise.bin");
+  EXPECT_EQ(TBytes(cat.Out.begin(), cat.Out.end()), Get("noise.bin"));
 }
 
 // An interrupt that reaches voarc while it writes a temporary file: the file goes, and the

@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
   CLI::App app("voarc: build, inspect, test and extract installer archives; make Setup.exe",
                "voarc");
   app.require_subcommand(1);
+  // Options start with '-' everywhere: a path such as /srv/app.exe is no option on Windows.
+  app.allow_windows_style_options(false);
   app.fallthrough();  // -q may also follow the command
   TGlobalOptions global;
   app.add_flag("-q,--quiet", global.Quiet, "no progress display");
