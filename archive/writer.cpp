@@ -11,10 +11,12 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <thread>
 
 #include "archive/component.h"
 #include "archive/entry_name.h"
+#include "archive/scan.h"
 #include "core/file_stream.h"
 #include "core/memory_stream.h"
 #include "core/messages.h"
@@ -299,17 +301,19 @@ uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int sec
 }
 
 std::vector<std::size_t> ScanOrder(const std::vector<int64_t>& sizes) {
-  std::vector<std::size_t> order;
-  const auto last = std::find_if(sizes.rbegin(), sizes.rend(), [](int64_t s) { return s > 0; });
-  if (last == sizes.rend()) {
-    if (!sizes.empty()) throw EArchiveWrite(kMsgOnlyEmptyEntries);
-    return order;
+  std::vector<std::size_t> order(sizes.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  // The last non-empty entry goes last, so that the sizes reach the total only at its header.
+  const auto lastFull =
+      std::find_if(order.rbegin(), order.rend(), [&](std::size_t i) { return sizes[i] > 0; });
+  if (lastFull != order.rend()) std::rotate(lastFull.base() - 1, lastFull.base(), order.end());
+  // Under the reader's rule every entry must be reached; with only empty entries none is.
+  const int64_t total = std::accumulate(sizes.begin(), sizes.end(), int64_t{0});
+  int64_t before = 0;
+  for (std::size_t i : order) {
+    if (!ScanReaches(before, total)) throw EArchiveWrite(kMsgOnlyEmptyEntries);
+    before += sizes[i];
   }
-  const auto lastFull = static_cast<std::size_t>(sizes.rend() - last - 1);
-  for (std::size_t i = 0; i < sizes.size(); ++i)
-    if (i != lastFull) order.push_back(i);
-  // The last non-empty entry goes last, so the sum reaches the total only at its header.
-  order.push_back(lastFull);
   return order;
 }
 
