@@ -83,10 +83,6 @@ void RefuseDuplicateNames(const std::vector<TWriterEntry>& entries) {
   }
 }
 
-std::string MethodName(uint8_t method) {
-  return method < std::size(CompressIDs) ? CompressIDs[method] : std::to_string(method);
-}
-
 uint32_t FileDosDateTime(const std::string& path) {
   std::error_code error;
   const auto written = fs::last_write_time(path, error);
@@ -335,7 +331,7 @@ bool CanCompress(uint8_t method) {
 void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
                     const TWriterOptions& options, const std::string& spoolBeside) {
   if (options.Method != kMethodNon && !CanCompress(options.Method))
-    throw EArchiveWrite(kMsgNoCompressor + MethodName(options.Method));
+    throw EArchiveWrite(kMsgNoCompressor + MethodIdentifier(options.Method));
   if (options.Method == kMethodNon && options.Key != 0) throw EArchiveWrite(kMsgKeyNeedsCodec);
   std::vector<int64_t> sizes;
   int64_t total = 0;
@@ -360,8 +356,8 @@ void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
   for (std::size_t i : ScanOrder(sizes)) plan.push_back({&entries[i], sizes[i]});
 
   TArchiveHeader header;
-  const std::string id = MethodName(options.Method);
-  std::copy_n(id.begin(), kMethodIDLength, header.MethodID.begin());
+  // Only NON, LZH and LH5 pass the checks above.
+  std::copy_n(CompressIDs[options.Method], kMethodIDLength, header.MethodID.begin());
   header.TotalExpandedSize = static_cast<int32_t>(total);
   header.ArchiveLock = options.Key != 0 ? kLockScrambled : kLockNone;
   WriteArchiveHeader(archive, header);

@@ -605,8 +605,17 @@ TEST(VoarcReport, DosDateTimeAndMethodNames) {
   EXPECT_EQ(voarc::FormatDosDateTime(0x2b79753c), "2001-11-25 14:41:56");
   EXPECT_EQ(voarc::FormatDosDateTime(0x2b79753c, 'T'), "2001-11-25T14:41:56");
   EXPECT_EQ(voarc::FormatDosDateTime(0x00210000), "1980-01-01 00:00:00");
-  EXPECT_EQ(voarc::MethodIdentifier(4), "LH5");
-  EXPECT_EQ(voarc::MethodIdentifier(7), "#7");
+  EXPECT_EQ(MethodIdentifier(4), "LH5");
+  EXPECT_EQ(MethodIdentifier(7), "#7");
+  // The command line's names are the identifiers in lower case, and only those.
+  const std::pair<const char*, uint8_t> names[] = {
+      {"non", kMethodNon}, {"rle", kMethodRle}, {"lzh", kMethodLzh}, {"lh5", kMethodLh5}};
+  for (const auto& [name, method] : names) {
+    EXPECT_EQ(voarc::MethodName(method), name);
+    EXPECT_EQ(voarc::MethodOfName(name), method);
+  }
+  EXPECT_THROW(voarc::MethodOfName("LH5"), voarc::TUsageError);
+  EXPECT_THROW(voarc::MethodOfName("lh6"), voarc::TUsageError);
 }
 
 }  // namespace
