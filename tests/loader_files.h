@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "core/little_endian.h"
+#include "core/memory_stream.h"
+#include "loader/payload.h"
+
 namespace vo::test {
 
 namespace fs = std::filesystem;
@@ -49,7 +53,7 @@ inline std::vector<uint8_t> ReadFile(const std::string& path) {
 }
 
 inline void PutLittleEndian32(std::vector<uint8_t>& data, std::size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) data[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  StoreLittleEndian(data.data() + at, value);
 }
 
 // Writes the 8 marker bytes, and the stamp value when one is given, at offset at.
@@ -67,20 +71,26 @@ inline std::vector<uint8_t> Filler(std::size_t n, uint8_t seed = 1) {
   return v;
 }
 
-// A loader file: an image of imageSize bytes with the stamp at stampAt, then the block
-// (length, archive) and trailing bytes, the stamp patched with the image's size.
+// A loader image of imageSize bytes with an unpatched stamp at stampAt.
+inline std::vector<uint8_t> StubImage(std::size_t imageSize, std::size_t stampAt) {
+  std::vector<uint8_t> image = Filler(imageSize);
+  static constexpr uint8_t kUnpatched[] = {kUnpatchedStampByte, 0, 0, 0};
+  PutStamp(image, stampAt, kUnpatched);
+  return image;
+}
+
+// A loader file as AttachPayload makes it: an image of imageSize bytes with the stamp at
+// stampAt, then the block (length, archive), then trailing bytes. The block begins at
+// imageSize, or one byte later for a size whose low byte is the unpatched mark.
 inline std::vector<uint8_t> LoaderWithPayload(std::size_t imageSize, std::size_t stampAt,
                                               const std::vector<uint8_t>& archive,
                                               std::size_t trailing = 0) {
-  std::vector<uint8_t> file = Filler(imageSize);
-  PutStamp(file, stampAt);
-  PutLittleEndian32(file, stampAt + 8, static_cast<uint32_t>(imageSize));
-  file.resize(imageSize + 4);
-  PutLittleEndian32(file, imageSize, static_cast<uint32_t>(archive.size()));
-  file.insert(file.end(), archive.begin(), archive.end());
+  TMemoryStream file;
+  AttachPayload(file, StubImage(imageSize, stampAt),
+                [&](TStream& out) { out.WriteBuffer(archive.data(), archive.size()); });
   const std::vector<uint8_t> tail = Filler(trailing, 7);
-  file.insert(file.end(), tail.begin(), tail.end());
-  return file;
+  file.Data.insert(file.Data.end(), tail.begin(), tail.end());
+  return file.Data;
 }
 
 }  // namespace vo::test

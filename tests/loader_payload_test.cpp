@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "core/exception.h"
+#include "core/memory_stream.h"
 #include "core/stream.h"
 #include "loader/payload.h"
 #include "loader_files.h"
@@ -93,6 +94,51 @@ TEST(FindPayloadOffset, MissingFileRaisesFOpenError) {
 TEST(PayloadMarker, IsTheStampsFirstEightBytes) {
   const auto marker = PayloadMarker();
   EXPECT_EQ(std::string(marker.begin(), marker.end()), "VoI_SIZE");
+}
+
+// The block lands where the locator looks, whatever the stub's size: every low byte of it,
+// the unpatched mark's included.
+TEST(AttachPayload, TheLocatorFindsTheBlockBehindAStubOfEverySize) {
+  TScratchFolder folder("attach");
+  const std::string setup = folder.Path("Setup.exe");
+  const std::string temp = folder.Path("VoI1.tmp");
+  const std::vector<uint8_t> archive = Filler(300, 5);
+  for (std::size_t size = 0x1000; size < 0x1100; ++size) {
+    const std::vector<uint8_t> stub = test::StubImage(size, 40);
+    TMemoryStream file;
+    const int64_t offset = AttachPayload(
+        file, stub, [&](TStream& out) { out.WriteBuffer(archive.data(), archive.size()); });
+    ASSERT_GE(offset, static_cast<int64_t>(size));
+    ASSERT_LE(offset, static_cast<int64_t>(size) + 1);
+    ASSERT_EQ(file.Data.size(), offset + 4 + archive.size());
+    // The image is kept byte for byte but for the stamp's value.
+    std::vector<uint8_t> image(file.Data.begin(), file.Data.begin() + static_cast<long>(size));
+    std::copy_n(stub.begin() + 48, 4, image.begin() + 48);
+    ASSERT_EQ(image, stub) << size;
+    WriteFile(setup, file.Data);
+    ASSERT_EQ(FindPayloadOffset(setup), offset) << "stub of " << size << " bytes";
+    ASSERT_EQ(CopyPayload(setup, static_cast<int32_t>(offset), temp), archive.size());
+    ASSERT_EQ(ReadFile(temp), archive) << size;
+  }
+}
+
+TEST(AttachPayload, RefusesAnImageWithoutAnUnpatchedStamp) {
+  std::vector<uint8_t> patched = test::StubImage(2000, 40);
+  patched[48] = 0x10;
+  std::vector<uint8_t> noMarker = test::StubImage(2000, 40);
+  noMarker[40] = 'v';
+  const std::vector<uint8_t> unpatched = test::StubImage(2000, 40);
+  const std::vector<uint8_t> stampCut(unpatched.begin(), unpatched.begin() + 50);
+  std::vector<uint8_t> cutAtEnd = Filler(100);
+  PutStamp(cutAtEnd, 90);
+  cutAtEnd.resize(100 - 1);  // three value bytes, no fourth
+  for (const auto& image : {patched, noMarker, stampCut, cutAtEnd}) {
+    TMemoryStream file;
+    bool wrote = false;
+    EXPECT_THROW(AttachPayload(file, image, [&](TStream&) { wrote = true; }), EPayloadWrite);
+    EXPECT_FALSE(wrote);
+    EXPECT_TRUE(file.Data.empty());
+  }
 }
 
 class CopyPayloadTest : public ::testing::Test {

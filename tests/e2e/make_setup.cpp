@@ -18,13 +18,13 @@
 
 #include "archive/writer.h"
 #include "archive_bytes.h"
+#include "core/file_stream.h"
+#include "loader/payload.h"
 
 namespace {
 
 using vo::test::TBytes;
 
-constexpr char kMarker[] = "VoI_SIZE";
-constexpr std::size_t kMarkerSize = 8;
 constexpr char kEntry[] = "Installer\\VoInstall.exe";
 
 TBytes Load(const std::string& path) {
@@ -86,24 +86,19 @@ int MakeSetup(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s STUB OUT ARCHIVE good|missing|cut|badsum INSTALLER\n", argv[0]);
     return 2;
   }
-  TBytes setup = Load(argv[1]);
+  const TBytes stub = Load(argv[1]);
   TBytes archive;
   if (!MakeArchive(argv[4], Load(argv[5]), argv[3], archive)) {
     std::fprintf(stderr, "unknown kind %s\n", argv[4]);
     return 2;
   }
-  const auto found = std::search(setup.begin(), setup.end(), kMarker, kMarker + kMarkerSize);
-  if (found == setup.end() || found + kMarkerSize + 4 > setup.end() || found[kMarkerSize] != 'X') {
-    std::fprintf(stderr, "%s holds no unpatched stamp\n", argv[1]);
-    return 1;
-  }
-  // The stamp gets the stub's size, where the block begins: length, then the archive.
-  const auto stubSize = static_cast<uint32_t>(setup.size());
-  for (int i = 0; i < 4; ++i) found[kMarkerSize + i] = static_cast<uint8_t>(stubSize >> (8 * i));
-  vo::test::PutLE(setup, static_cast<uint32_t>(archive.size()), 4);
-  setup.insert(setup.end(), archive.begin(), archive.end());
-  if (!Save(argv[2], setup) || !Save(argv[3], archive)) {
-    std::fprintf(stderr, "cannot write %s or %s\n", argv[2], argv[3]);
+  // Attached as voarc sfx attaches it; a disk that refuses the last bytes fails the close.
+  vo::TFileStream setup(argv[2], vo::kCreate);
+  vo::AttachPayload(setup, stub,
+                    [&](vo::TStream& out) { out.WriteBuffer(archive.data(), archive.size()); });
+  setup.Close();
+  if (!Save(argv[3], archive)) {
+    std::fprintf(stderr, "cannot write %s\n", argv[3]);
     return 1;
   }
   return 0;

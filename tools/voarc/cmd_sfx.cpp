@@ -11,6 +11,7 @@
 #include "archive/inspect.h"
 #include "archive/writer.h"
 #include "core/file_stream.h"
+#include "core/little_endian.h"
 #include "core/memory_stream.h"
 #include "core/stdio_stream.h"
 #include "core/temp_file.h"
@@ -33,18 +34,6 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   std::vector<uint8_t> bytes(static_cast<std::size_t>(std::max<int64_t>(in.Size(), 0)));
   in.ReadBuffer(bytes.data(), bytes.size());
   return bytes;
-}
-
-uint32_t ReadLittleEndian32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-// Where the stamp's value begins: right behind the first marker in the file.
-std::optional<std::size_t> FindStampValue(const std::vector<uint8_t>& file) {
-  const auto marker = PayloadMarker();
-  const auto at = std::search(file.begin(), file.end(), marker.begin(), marker.end());
-  if (at == file.end()) return std::nullopt;
-  return static_cast<std::size_t>(at - file.begin()) + marker.size();
 }
 
 struct TSfxOptions {
@@ -78,37 +67,28 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
   if (options.Installer.empty() && options.Inputs.size() != 1)
     throw TUsageError("sfx takes one ARCHIVE, or --installer FILE and further items");
   const std::string stub_path = LocateStub(options.Stub);
-  std::vector<uint8_t> image = ReadWholeFile(stub_path);
-  const auto value = FindStampValue(image);
-  if (!value || *value + 4 > image.size())
-    throw TToolError(stub_path + " is not a loader stub: it holds no payload stamp");
-  if (image[*value] != kUnpatchedStampByte)
-    throw TToolError(stub_path + " already carries a payload");
+  const std::vector<uint8_t> image = ReadWholeFile(stub_path);
+  const auto stamp = FindStubStamp(image);
+  if (!stamp) throw TToolError(stub_path + " is not a loader stub: it holds no payload stamp");
+  if (stamp->Patched) throw TToolError(stub_path + " already carries a payload");
   // A signature covers the whole file as it was signed: a payload appended behind it breaks it.
   if (const auto pe = ReadPeImage(image); pe && pe->Signed())
     throw TToolError(stub_path +
                      " is signed, and a payload attached to it would break its signature: build "
                      "the setup from the unsigned stub and sign the setup after building it");
-  // The loader refuses an offset whose low byte reads as the unpatched mark; one byte of
-  // padding behind the image moves the block off it.
-  if ((image.size() & 0xFF) == kUnpatchedStampByte) image.push_back(0);
-  const auto offset = static_cast<uint32_t>(image.size());
-  for (unsigned i = 0; i < 4; ++i) image[*value + i] = static_cast<uint8_t>(offset >> (8 * i));
 
   // Whole and checked, or not at all: written beside OUT, given the stub's mode, then renamed
-  // into place. The block's length is written once the archive behind it is complete.
+  // into place. The stub, the block and the archive stream straight into it.
   TTempFile out(options.Output);
   TFileStream& stream = out.Stream();
-  stream.WriteBuffer(image.data(), image.size());
-  std::array<uint8_t, 4> length{};
-  stream.WriteBuffer(length.data(), length.size());
-  const int64_t start = stream.Position();
   std::string label;
-  if (options.Installer.empty()) {
-    label = options.Inputs.front();
-    TFileStream archive(label, kOpenReadShared);
-    stream.CopyFrom(archive, 0);
-  } else {
+  const auto writeArchive = [&](TStream& target) {
+    if (options.Installer.empty()) {
+      label = options.Inputs.front();
+      TFileStream archive(label, kOpenReadShared);
+      target.CopyFrom(archive, 0);
+      return;
+    }
     label = "the archive for " + options.Output;
     TWriterEntry installer{kInstallerEntryName, options.Installer, std::nullopt};
     installer.Coded = true;  // so that the loader's checksum covers it
@@ -116,14 +96,11 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
     for (const std::string& item : options.Inputs) AddItem(item, entries);
     TWriterOptions writer;
     writer.Threads = std::max(1u, std::thread::hardware_concurrency());
-    WriteArchiveTo(stream, std::move(entries), writer, options.Output);
-  }
-  const int64_t archiveSize = stream.Size() - start;
-  if (archiveSize > int64_t{0x7FFFFFFF} - offset)
-    throw TToolError("the archive is too large for a payload");
-  for (unsigned i = 0; i < 4; ++i) length[i] = static_cast<uint8_t>(archiveSize >> (8 * i));
-  stream.SetPosition(offset);
-  stream.WriteBuffer(length.data(), length.size());
+    WriteArchiveTo(target, std::move(entries), writer, options.Output);
+  };
+  const int64_t offset = AttachPayload(stream, image, writeArchive);
+  const int64_t start = offset + static_cast<int64_t>(kPayloadLengthSize);
+  const int64_t archiveSize = stream.Position() - start;
   stream.SetPosition(start);
   CheckPayloadArchive(global, stream, label);
   out.CopyPermissionsFrom(stub_path);
@@ -136,8 +113,8 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
 
 void Info(const std::string& path) {
   const std::vector<uint8_t> file = ReadWholeFile(path);
-  const auto value = FindStampValue(file);
-  if (!value || *value + 4 > file.size()) {
+  const auto stamp = FindStubStamp(file);
+  if (!stamp) {
     std::printf("%s: no payload stamp; not a loader\n", TerminalText(path).c_str());
     throw TExit{kExitDataError};
   }
@@ -149,19 +126,19 @@ void Info(const std::string& path) {
     else
       std::printf("signature:      none\n");
   }
-  std::printf("stamp:          at offset %zu\n", *value - kPayloadMarkerSize);
-  if (file[*value] == kUnpatchedStampByte) {
+  std::printf("stamp:          at offset %zu\n", stamp->ValueAt - kPayloadMarkerSize);
+  if (!stamp->Patched) {
     std::printf("payload:        none (a stub without payload)\n");
     return;
   }
-  const auto offset = static_cast<int32_t>(ReadLittleEndian32(&file[*value]));
-  if (offset <= 0 || static_cast<uint64_t>(offset) + 4 > file.size()) {
+  const auto offset = LoadLittleEndian<int32_t>(&file[stamp->ValueAt]);
+  if (offset <= 0 || static_cast<uint64_t>(offset) + kPayloadLengthSize > file.size()) {
     std::printf("payload offset: %d, outside the file: the loader finds no payload\n", offset);
     throw TExit{kExitDataError};
   }
-  const uint32_t length = ReadLittleEndian32(&file[static_cast<std::size_t>(offset)]);
+  const auto length = LoadLittleEndian<uint32_t>(&file[static_cast<std::size_t>(offset)]);
   std::printf("payload offset: %d\npayload length: %u\n", offset, length);
-  const std::size_t start = static_cast<std::size_t>(offset) + 4;
+  const std::size_t start = static_cast<std::size_t>(offset) + kPayloadLengthSize;
   const std::size_t available = file.size() - start;
   if (length > available) {
     std::printf("payload:        cut short: %zu of %u bytes present\n", available, length);
