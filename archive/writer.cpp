@@ -20,6 +20,7 @@
 #include "core/file_stream.h"
 #include "core/memory_stream.h"
 #include "core/messages.h"
+#include "core/os.h"
 #include "core/temp_file.h"
 
 namespace vo {
@@ -90,14 +91,10 @@ uint32_t FileDosDateTime(const std::string& path) {
   const std::time_t when = std::chrono::system_clock::to_time_t(
       std::chrono::time_point_cast<std::chrono::system_clock::duration>(
           std::chrono::file_clock::to_sys(written)));
-  std::tm local{};
-#ifdef _WIN32
-  if (localtime_s(&local, &when) != 0) return kDosEpoch;
-#else
-  if (localtime_r(&when, &local) == nullptr) return kDosEpoch;
-#endif
-  return DosDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                     local.tm_min, local.tm_sec);
+  const std::optional<std::tm> local = LocalTime(when);
+  if (!local) return kDosEpoch;
+  return DosDateTime(local->tm_year + 1900, local->tm_mon + 1, local->tm_mday, local->tm_hour,
+                     local->tm_min, local->tm_sec);
 }
 
 struct TPlanned {

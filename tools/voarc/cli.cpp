@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "archive/component.h"
+#include "core/os.h"
 #include "core/stdio_stream.h"
 
 namespace vo::voarc {

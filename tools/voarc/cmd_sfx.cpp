@@ -13,6 +13,7 @@
 #include "core/file_stream.h"
 #include "core/little_endian.h"
 #include "core/memory_stream.h"
+#include "core/os.h"
 #include "core/stdio_stream.h"
 #include "core/temp_file.h"
 #include "loader/payload.h"
