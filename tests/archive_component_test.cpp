@@ -2,12 +2,12 @@
 
 #include "archive/component.h"
 #include "archive/inspect.h"
-#include "archive_bytes.h"
 #include "core/exception.h"
 #include "core/file_stream.h"
 #include "core/memory_stream.h"
-#include "temp_dir.h"
-#include "test_streams.h"
+#include "tests/support/archive_bytes.h"
+#include "tests/support/scratch.h"
+#include "tests/support/streams.h"
 
 namespace vo {
 namespace {

@@ -14,6 +14,7 @@
 #include "codec/engine.h"
 #include "core/exception.h"
 #include "core/memory_stream.h"
+#include "tests/support/bytes.h"
 
 namespace vo {
 namespace {
@@ -198,12 +199,6 @@ TRun RunTraced(const Bytes& input, uint8_t method, TCodecMode mode, int32_t key,
   return run;
 }
 
-uint32_t ByteSum(const Bytes& data) {
-  uint32_t sum = 0;
-  for (uint8_t b : data) sum += b;
-  return sum;
-}
-
 // One recorded result: the compressed stream, and the trace of expanding it again.
 struct TGolden {
   const char* Corpus;
@@ -272,11 +267,11 @@ TEST(CodecGolden, CompressedBytesAndExpansionTraceNeverChange) {
     for (uint8_t method : {kMethodLzh, kMethodLh5}) {
       SCOPED_TRACE(corpus.Name + " method " + std::to_string(method));
       const TRun packed = RunTraced(corpus.Data, method, TCodecMode::Compress, 0, 0);
-      EXPECT_EQ(packed.Checksum, ByteSum(corpus.Data));
+      EXPECT_EQ(packed.Checksum, test::ByteSum(corpus.Data));
       const auto size = static_cast<int32_t>(corpus.Data.size());
       const TRun plain = RunTraced(packed.Output, method, TCodecMode::Expand, 0, size);
       EXPECT_EQ(plain.Output, corpus.Data);
-      EXPECT_EQ(plain.Checksum, ByteSum(corpus.Data));
+      EXPECT_EQ(plain.Checksum, test::ByteSum(corpus.Data));
       const std::string actual =
           RowText(corpus.Name, method, packed.Output.size(), Fnv1a(packed.Output), plain.TraceHash);
       std::string expected = "(no recorded row)";

@@ -4,16 +4,16 @@
 #include <csignal>
 
 #include "core/exception.h"
+#include "core/little_endian.h"
 #include "core/memory_stream.h"
 #include "core/stream.h"
 #include "loader/payload.h"
-#include "loader_files.h"
+#include "tests/support/loader_files.h"
 
 namespace vo {
 namespace {
 
 using test::Filler;
-using test::PutLittleEndian32;
 using test::PutStamp;
 using test::ReadFile;
 using test::TScratchFolder;
@@ -26,7 +26,7 @@ struct TStampPut {
 
 std::vector<uint8_t> Le(int32_t v) {
   std::vector<uint8_t> b(4);
-  PutLittleEndian32(b, 0, static_cast<uint32_t>(v));
+  StoreLittleEndian(b.data(), v);
   return b;
 }
 
@@ -166,7 +166,7 @@ TEST_F(CopyPayloadTest, LengthZeroCopiesTheWholeLoaderFile) {
 TEST_F(CopyPayloadTest, ShortPayloadKeepsTheWholeChunksCopiedBefore) {
   const std::vector<uint8_t> archive = Filler(2 * kCopyChunk + 10, 5);
   std::vector<uint8_t> file = test::LoaderWithPayload(1000, 10, archive);
-  PutLittleEndian32(file, 1000, 3 * kCopyChunk);
+  StoreLittleEndian(&file[1000], static_cast<uint32_t>(3 * kCopyChunk));
   WriteFile(Loader, file);
   EXPECT_THROW(CopyPayload(Loader, 1000, Temp), EReadError);
   const std::vector<uint8_t> kept(archive.begin(), archive.begin() + 2 * kCopyChunk);
@@ -175,7 +175,7 @@ TEST_F(CopyPayloadTest, ShortPayloadKeepsTheWholeChunksCopiedBefore) {
 
 TEST_F(CopyPayloadTest, LengthOfTwoToThe31RaisesReadError) {
   std::vector<uint8_t> file = test::LoaderWithPayload(1000, 10, Filler(100));
-  PutLittleEndian32(file, 1000, 0x80000000u);
+  StoreLittleEndian(&file[1000], 0x80000000u);
   WriteFile(Loader, file);
   EXPECT_THROW(CopyPayload(Loader, 1000, Temp), EReadError);
 }

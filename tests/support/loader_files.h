@@ -1,60 +1,16 @@
-// Scratch folders and loader files for the loader's tests.
+// Loader files for the loader's tests.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "core/little_endian.h"
 #include "core/memory_stream.h"
 #include "loader/payload.h"
+#include "tests/support/bytes.h"
+#include "tests/support/scratch.h"
 
 namespace vo::test {
-
-namespace fs = std::filesystem;
-
-// A fresh folder, removed with everything in it when the test ends.
-class TScratchFolder {
- public:
-  explicit TScratchFolder(const std::string& name)
-      : Root(fs::temp_directory_path() /
-             ("vo-" + name + "-" + std::to_string(::getpid()) + "-" + std::to_string(Next()))) {
-    fs::remove_all(Root);
-    fs::create_directories(Root);
-  }
-  ~TScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(Root, ignored);
-  }
-  std::string Path(const std::string& name) const { return (Root / name).string(); }
-
-  fs::path Root;
-
- private:
-  static int Next() {
-    static int n = 0;
-    return ++n;
-  }
-};
-
-inline void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-inline std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void PutLittleEndian32(std::vector<uint8_t>& data, std::size_t at, uint32_t value) {
-  StoreLittleEndian(data.data() + at, value);
-}
 
 // Writes the 8 marker bytes, and the stamp value when one is given, at offset at.
 inline void PutStamp(std::vector<uint8_t>& data, std::size_t at, const uint8_t* value = nullptr) {
