@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/little_endian.h"
+
 namespace vo::test {
 
 using TBytes = std::vector<uint8_t>;
@@ -50,16 +52,15 @@ inline TBytes TextBytes(std::size_t n, uint32_t seed) {
   return out;
 }
 
-// Appends the width low bytes of value, the lowest first.
+// Appends the width (1 to 4) low bytes of value, the lowest first.
 inline void PutLE(TBytes& out, uint32_t value, int width) {
   for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-// The width bytes at at as a little-endian number; std::out_of_range past the end.
+// The width (2 or 4) bytes at at as a little-endian number; std::out_of_range past the end.
 inline uint32_t GetLE(const TBytes& in, std::size_t at, int width) {
-  uint32_t value = 0;
-  for (int i = width - 1; i >= 0; --i) value = value << 8 | in.at(at + static_cast<std::size_t>(i));
-  return value;
+  in.at(at + static_cast<std::size_t>(width) - 1);
+  return width == 2 ? LoadLittleEndian<uint16_t>(&in[at]) : LoadLittleEndian<uint32_t>(&in[at]);
 }
 
 inline void WriteFile(const std::string& path, const TBytes& data) {
