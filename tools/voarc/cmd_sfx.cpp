@@ -12,7 +12,6 @@
 #include "archive/writer.h"
 #include "core/file_stream.h"
 #include "core/little_endian.h"
-#include "core/memory_stream.h"
 #include "core/os.h"
 #include "core/stdio_stream.h"
 #include "core/temp_file.h"
@@ -35,6 +34,65 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   std::vector<uint8_t> bytes(static_cast<std::size_t>(std::max<int64_t>(in.Size(), 0)));
   in.ReadBuffer(bytes.data(), bytes.size());
   return bytes;
+}
+
+// Info reads a loader file a chunk at a time: a setup may be far larger than memory should be.
+constexpr std::size_t kInfoChunk = std::size_t{1} << 20;
+
+// The bytes [start, start + size) of a stream, as a stream of their own.
+class TStreamWindow final : public TStream {
+ public:
+  TStreamWindow(TStream& inner, int64_t start, int64_t size)
+      : Inner(inner), Start(start), Length(size) {}
+  std::size_t Read(void* buffer, std::size_t count) override {
+    const int64_t left = std::max<int64_t>(Length - Pos, 0);
+    count = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(count), left));
+    if (count == 0 || Inner.Seek(Start + Pos, TSeekOrigin::Begin) < 0) return 0;
+    const std::size_t got = Inner.Read(buffer, count);
+    Pos += static_cast<int64_t>(got);
+    return got;
+  }
+  std::size_t Write(const void*, std::size_t) override { return 0; }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    const int64_t base = origin == TSeekOrigin::Begin     ? 0
+                         : origin == TSeekOrigin::Current ? Pos
+                                                          : Length;
+    if (base + offset < 0) return -1;
+    return Pos = base + offset;
+  }
+  int64_t Size() override { return Length; }
+
+ private:
+  TStream& Inner;
+  int64_t Start;
+  int64_t Length;
+  int64_t Pos = 0;
+};
+
+struct TFileStamp {
+  int64_t ValueAt = 0;
+  bool Patched = false;
+};
+
+// The first stamp of a file, searched in overlapping chunks so that one across a chunk's end
+// lies whole in the next.
+std::optional<TFileStamp> FindFileStamp(TStream& file) {
+  std::vector<uint8_t> chunk(kInfoChunk);
+  for (int64_t base = 0;; base += static_cast<int64_t>(chunk.size() - kPayloadStampSize + 1)) {
+    file.SetPosition(base);
+    const std::size_t n = file.Read(chunk.data(), chunk.size());
+    if (const auto stamp = FindStubStamp(std::span(chunk.data(), n)))
+      return TFileStamp{base + static_cast<int64_t>(stamp->ValueAt), stamp->Patched};
+    if (n < chunk.size()) return std::nullopt;
+  }
+}
+
+template <typename T>
+T ReadLittleEndianAt(TStream& file, int64_t at) {
+  uint8_t bytes[sizeof(T)] = {};
+  file.SetPosition(at);
+  file.ReadBuffer(bytes, sizeof bytes);
+  return LoadLittleEndian<T>(bytes);
 }
 
 struct TSfxOptions {
@@ -113,13 +171,18 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
 }
 
 void Info(const std::string& path) {
-  const std::vector<uint8_t> file = ReadWholeFile(path);
-  const auto stamp = FindStubStamp(file);
+  TFileStream file(path, kOpenReadShared);
+  const int64_t fileSize = file.Size();
+  const auto stamp = FindFileStamp(file);
   if (!stamp) {
     std::printf("%s: no payload stamp; not a loader\n", TerminalText(path).c_str());
     throw TExit{kExitDataError};
   }
-  if (const auto pe = ReadPeImage(file)) {
+  // An image's headers lie at its start.
+  std::vector<uint8_t> head(static_cast<std::size_t>(std::min<int64_t>(fileSize, kInfoChunk)));
+  file.SetPosition(0);
+  file.ReadBuffer(head.data(), head.size());
+  if (const auto pe = ReadPeImage(head)) {
     std::printf("image:          %s\n", pe->Describe().c_str());
     if (pe->Signed())
       std::printf("signature:      certificate table at offset %u, %u bytes (not verified here)\n",
@@ -127,27 +190,27 @@ void Info(const std::string& path) {
     else
       std::printf("signature:      none\n");
   }
-  std::printf("stamp:          at offset %zu\n", stamp->ValueAt - kPayloadMarkerSize);
+  std::printf("stamp:          at offset %lld\n",
+              static_cast<long long>(stamp->ValueAt - static_cast<int64_t>(kPayloadMarkerSize)));
   if (!stamp->Patched) {
     std::printf("payload:        none (a stub without payload)\n");
     return;
   }
-  const auto offset = LoadLittleEndian<int32_t>(&file[stamp->ValueAt]);
-  if (offset <= 0 || static_cast<uint64_t>(offset) + kPayloadLengthSize > file.size()) {
+  const auto offset = ReadLittleEndianAt<int32_t>(file, stamp->ValueAt);
+  if (offset <= 0 || offset + static_cast<int64_t>(kPayloadLengthSize) > fileSize) {
     std::printf("payload offset: %d, outside the file: the loader finds no payload\n", offset);
     throw TExit{kExitDataError};
   }
-  const auto length = LoadLittleEndian<uint32_t>(&file[static_cast<std::size_t>(offset)]);
+  const auto length = ReadLittleEndianAt<uint32_t>(file, offset);
   std::printf("payload offset: %d\npayload length: %u\n", offset, length);
-  const std::size_t start = static_cast<std::size_t>(offset) + kPayloadLengthSize;
-  const std::size_t available = file.size() - start;
+  const int64_t start = offset + static_cast<int64_t>(kPayloadLengthSize);
+  const int64_t available = fileSize - start;
   if (length > available) {
-    std::printf("payload:        cut short: %zu of %u bytes present\n", available, length);
+    std::printf("payload:        cut short: %lld of %u bytes present\n",
+                static_cast<long long>(available), length);
     throw TExit{kExitDataError};
   }
-  TMemoryStream archive(
-      std::vector<uint8_t>(file.begin() + static_cast<std::ptrdiff_t>(start),
-                           file.begin() + static_cast<std::ptrdiff_t>(start + length)));
+  TStreamWindow archive(file, start, length);
   TVoViriDudodado component;
   const TArchiveListing listing = ListArchive(component, archive);
   std::printf("archive:        method %.3s, %zu entries, %d bytes expanded\n",
