@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "archive/entry_name.h"
+#include "archive/scan.h"
 
 #include "core/exception.h"
 #include "core/file_stream.h"
@@ -43,28 +44,15 @@ int32_t TVoViriDudodado::ExpandStream(TStream& Archive, TStream& Dest,
   TArchiveHeader header;
   std::string methodID;
   ReadArchiveHeader(Archive, header, methodID);
-  const int64_t archiveEnd = Archive.Size();
-  // 64 bits: the sum of many sizes below 2^31 must not wrap back below the total.
-  int64_t runningSum = 0;
   int32_t matched = 0;
-  TEntryHeader entry;
-  std::string name;
-  while (ReadEntryHeader(Archive, entry, name)) {
-    if (runningSum >= header.TotalExpandedSize) break;
-    // Negative sizes never occur in a sound archive: they end the scan as a cut-short entry
-    // does, so the scan never seeks backwards nor lowers its running sum.
-    if (entry.CompressedSize < 0 || entry.ExpandedSize < 0) break;
-    const int64_t dataEnd = Archive.Position() + entry.CompressedSize;
-    if (SameNameIgnoringAsciiCase(name, EntryName)) {
-      ++matched;
-      ExpandEntry(Dest, Archive, entry.CompressedSize, entry.ExpandedSize, entry.Checksum,
-                  entry.Method, methodID, entry.LockFlag);
-    } else if (dataEnd > archiveEnd) {
-      break;  // data cut short in an entry nobody asked for: nothing more can follow
-    }
-    // Go on from the end of the entry's data, whatever the expander consumed.
-    Archive.SetPosition(dataEnd);
-    runningSum += entry.ExpandedSize;
+  TEntryScan scan(Archive, header.TotalExpandedSize);
+  TScannedEntry entry;
+  while (scan.Next(entry) && entry.Reachable) {
+    if (!SameNameIgnoringAsciiCase(entry.Name, EntryName)) continue;
+    ++matched;
+    const TEntryHeader& h = entry.Header;
+    ExpandEntry(Dest, Archive, h.CompressedSize, h.ExpandedSize, h.Checksum, h.Method, methodID,
+                h.LockFlag);
   }
   return matched;
 }

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <string>
+#include <string_view>
 
 #include "archive/format.h"
 #include "codec/engine.h"
@@ -12,8 +14,21 @@
 
 namespace vo {
 
-// The five method identifiers, indexed by MethodIndex.
+// The five method identifiers, indexed by MethodIndex: the one table of method names, which
+// the tools also show and, in lower case, take on their command lines.
 inline constexpr const char* CompressIDs[] = {"NON", "RLE", "LZH", "CUS", "LH5"};
+static_assert(std::string_view(CompressIDs[kMethodNon]) == "NON" &&
+              std::string_view(CompressIDs[kMethodRle]) == "RLE" &&
+              std::string_view(CompressIDs[kMethodLzh]) == "LZH" &&
+              std::string_view(CompressIDs[kMethodCus]) == "CUS" &&
+              std::string_view(CompressIDs[kMethodLh5]) == "LH5");
+
+// "LH5" for a MethodIndex that has an identifier, "#7" for one that has none.
+inline std::string MethodIdentifier(uint8_t method) {
+  if (method < std::size(CompressIDs)) return CompressIDs[method];
+  std::string text(1, '#');
+  return text += std::to_string(method);
+}
 
 enum class TCProcessMode : uint8_t { Compress, Expand };
 

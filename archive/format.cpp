@@ -4,28 +4,12 @@
 #include <cassert>
 
 #include "core/exception.h"
+#include "core/little_endian.h"
 #include "core/messages.h"
 
 namespace vo {
 
 namespace {
-
-// Little-endian field access at a fixed offset of a header.
-template <typename T, std::size_t N>
-T GetLE(const std::array<uint8_t, N>& bytes, std::size_t at) {
-  static_assert(sizeof(T) <= 4);
-  uint32_t value = 0;
-  for (std::size_t i = 0; i < sizeof(T); ++i) value |= uint32_t{bytes[at + i]} << (8 * i);
-  return static_cast<T>(value);
-}
-
-template <typename T, std::size_t N>
-void PutLE(std::array<uint8_t, N>& bytes, std::size_t at, T field) {
-  static_assert(sizeof(T) <= 4);
-  const auto value = static_cast<uint32_t>(field);
-  for (std::size_t i = 0; i < sizeof(T); ++i)
-    bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 // Field offsets of the archive header.
 constexpr std::size_t kAtMethodID = 5;
@@ -58,10 +42,10 @@ TArchiveHeader DecodeArchiveHeader(const std::array<uint8_t, kArchiveHeaderSize>
   TArchiveHeader header;
   std::copy_n(bytes.begin(), header.Signature.size(), header.Signature.begin());
   std::copy_n(bytes.begin() + kAtMethodID, kMethodIDLength, header.MethodID.begin());
-  header.TotalExpandedSize = GetLE<int32_t>(bytes, kAtTotalExpandedSize);
+  header.TotalExpandedSize = LoadLittleEndian<int32_t>(&bytes[kAtTotalExpandedSize]);
   header.ArchiveType = bytes[kAtArchiveType];
-  header.Reserved = GetLE<uint32_t>(bytes, kAtReserved);
-  header.ArchiveLock = GetLE<int32_t>(bytes, kAtArchiveLock);
+  header.Reserved = LoadLittleEndian<uint32_t>(&bytes[kAtReserved]);
+  header.ArchiveLock = LoadLittleEndian<int32_t>(&bytes[kAtArchiveLock]);
   return header;
 }
 
@@ -69,36 +53,36 @@ std::array<uint8_t, kArchiveHeaderSize> EncodeArchiveHeader(const TArchiveHeader
   std::array<uint8_t, kArchiveHeaderSize> bytes{};
   std::copy(header.Signature.begin(), header.Signature.end(), bytes.begin());
   std::copy(header.MethodID.begin(), header.MethodID.end(), bytes.begin() + kAtMethodID);
-  PutLE(bytes, kAtTotalExpandedSize, header.TotalExpandedSize);
+  StoreLittleEndian(&bytes[kAtTotalExpandedSize], header.TotalExpandedSize);
   bytes[kAtArchiveType] = header.ArchiveType;
-  PutLE(bytes, kAtReserved, header.Reserved);
-  PutLE(bytes, kAtArchiveLock, header.ArchiveLock);
+  StoreLittleEndian(&bytes[kAtReserved], header.Reserved);
+  StoreLittleEndian(&bytes[kAtArchiveLock], header.ArchiveLock);
   return bytes;
 }
 
 TEntryHeader DecodeEntryHeader(const std::array<uint8_t, kEntryHeaderSize>& bytes) {
   TEntryHeader header;
-  header.NameLength = GetLE<int16_t>(bytes, kAtNameLength);
-  header.FileDateTime = GetLE<uint32_t>(bytes, kAtFileDateTime);
-  header.Attributes = GetLE<uint16_t>(bytes, kAtAttributes);
-  header.ExpandedSize = GetLE<int32_t>(bytes, kAtExpandedSize);
-  header.CompressedSize = GetLE<int32_t>(bytes, kAtCompressedSize);
+  header.NameLength = LoadLittleEndian<int16_t>(&bytes[kAtNameLength]);
+  header.FileDateTime = LoadLittleEndian<uint32_t>(&bytes[kAtFileDateTime]);
+  header.Attributes = LoadLittleEndian<uint16_t>(&bytes[kAtAttributes]);
+  header.ExpandedSize = LoadLittleEndian<int32_t>(&bytes[kAtExpandedSize]);
+  header.CompressedSize = LoadLittleEndian<int32_t>(&bytes[kAtCompressedSize]);
   header.Method = bytes[kAtMethod];
-  header.Checksum = GetLE<uint32_t>(bytes, kAtChecksum);
-  header.LockFlag = GetLE<int32_t>(bytes, kAtLockFlag);
+  header.Checksum = LoadLittleEndian<uint32_t>(&bytes[kAtChecksum]);
+  header.LockFlag = LoadLittleEndian<int32_t>(&bytes[kAtLockFlag]);
   return header;
 }
 
 std::array<uint8_t, kEntryHeaderSize> EncodeEntryHeader(const TEntryHeader& header) {
   std::array<uint8_t, kEntryHeaderSize> bytes{};
-  PutLE(bytes, kAtNameLength, header.NameLength);
-  PutLE(bytes, kAtFileDateTime, header.FileDateTime);
-  PutLE(bytes, kAtAttributes, header.Attributes);
-  PutLE(bytes, kAtExpandedSize, header.ExpandedSize);
-  PutLE(bytes, kAtCompressedSize, header.CompressedSize);
+  StoreLittleEndian(&bytes[kAtNameLength], header.NameLength);
+  StoreLittleEndian(&bytes[kAtFileDateTime], header.FileDateTime);
+  StoreLittleEndian(&bytes[kAtAttributes], header.Attributes);
+  StoreLittleEndian(&bytes[kAtExpandedSize], header.ExpandedSize);
+  StoreLittleEndian(&bytes[kAtCompressedSize], header.CompressedSize);
   bytes[kAtMethod] = header.Method;
-  PutLE(bytes, kAtChecksum, header.Checksum);
-  PutLE(bytes, kAtLockFlag, header.LockFlag);
+  StoreLittleEndian(&bytes[kAtChecksum], header.Checksum);
+  StoreLittleEndian(&bytes[kAtLockFlag], header.LockFlag);
   return bytes;
 }
 

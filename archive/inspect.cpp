@@ -1,7 +1,5 @@
 #include "archive/inspect.h"
 
-#include <array>
-
 #include "core/exception.h"
 #include "core/file_stream.h"
 #include "core/messages.h"
@@ -28,47 +26,9 @@ TArchiveListing ListArchive(TVoViriDudodado& component, TStream& archive) {
   // Too short for a header: an empty archive, whatever its bytes.
   if (!listing.HeaderPresent) return listing;
   component.LookupMethod(listing.MethodID);
-  const int64_t archiveEnd = archive.Size();
-  int64_t runningSum = 0;
-  bool reachable = true;
-  for (;;) {
-    TListedEntry entry;
-    entry.Offset = archive.Position();
-    std::array<uint8_t, kEntryHeaderSize> bytes{};
-    const std::size_t got = archive.Read(bytes.data(), bytes.size());
-    if (got != bytes.size()) {
-      listing.End = got == 0 ? TScanEnd::EndOfFile : TScanEnd::TruncatedHeader;
-      break;
-    }
-    entry.Header = DecodeEntryHeader(bytes);
-    if (entry.Header.NameLength < 0) {
-      listing.End = TScanEnd::TruncatedName;
-      break;
-    }
-    entry.Name.assign(static_cast<std::size_t>(entry.Header.NameLength), '\0');
-    if (archive.Read(entry.Name.data(), entry.Name.size()) != entry.Name.size()) {
-      listing.End = TScanEnd::TruncatedName;
-      break;
-    }
-    entry.DataOffset = archive.Position();
-    // The reader stops at the first entry whose header finds the total reached.
-    reachable = reachable && runningSum < listing.Header.TotalExpandedSize;
-    const TEntryHeader h = entry.Header;  // entry moves into the listing below
-    const bool negative = h.CompressedSize < 0 || h.ExpandedSize < 0;
-    entry.Reachable = reachable && !negative;
-    const int64_t dataEnd = entry.DataOffset + h.CompressedSize;
-    listing.Entries.push_back(std::move(entry));
-    if (negative) {
-      listing.End = TScanEnd::NegativeSize;
-      break;
-    }
-    if (dataEnd > archiveEnd) {
-      listing.End = TScanEnd::TruncatedData;
-      break;
-    }
-    archive.SetPosition(dataEnd);
-    runningSum += h.ExpandedSize;
-  }
+  TEntryScan scan(archive, listing.Header.TotalExpandedSize);
+  for (TListedEntry entry; scan.Next(entry);) listing.Entries.push_back(entry);
+  listing.End = scan.End();
   return listing;
 }
 

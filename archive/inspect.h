@@ -9,6 +9,7 @@
 
 #include "archive/component.h"
 #include "archive/format.h"
+#include "archive/scan.h"
 #include "core/exception.h"
 #include "core/stream.h"
 
@@ -34,22 +35,8 @@ class TCountingStream final : public TStream {
   TStream* Forward = nullptr;
 };
 
-// What ended the listing.
-enum class TScanEnd {
-  EndOfFile,        // no byte left where the next header would begin
-  TruncatedHeader,  // fewer than 25 bytes of an entry header
-  TruncatedName,    // fewer name bytes than NameLength, or a negative NameLength
-  TruncatedData,    // the last entry's data runs past the end of the file
-  NegativeSize,     // a negative ExpandedSize or CompressedSize: nothing behind it is found
-};
-
-struct TListedEntry {
-  int64_t Offset = 0;      // of the entry header in the archive
-  int64_t DataOffset = 0;  // of the entry's data
-  TEntryHeader Header;
-  std::string Name;
-  bool Reachable = false;  // whether the reader's scan reaches this entry
-};
+// An entry as the walk over the archive found it.
+using TListedEntry = TScannedEntry;
 
 struct TArchiveListing {
   TArchiveHeader Header;

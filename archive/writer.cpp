@@ -11,13 +11,16 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <thread>
 
 #include "archive/component.h"
 #include "archive/entry_name.h"
+#include "archive/scan.h"
 #include "core/file_stream.h"
 #include "core/memory_stream.h"
 #include "core/messages.h"
+#include "core/os.h"
 #include "core/temp_file.h"
 
 namespace vo {
@@ -81,10 +84,6 @@ void RefuseDuplicateNames(const std::vector<TWriterEntry>& entries) {
   }
 }
 
-std::string MethodName(uint8_t method) {
-  return method < std::size(CompressIDs) ? CompressIDs[method] : std::to_string(method);
-}
-
 uint32_t FileDosDateTime(const std::string& path) {
   std::error_code error;
   const auto written = fs::last_write_time(path, error);
@@ -92,14 +91,10 @@ uint32_t FileDosDateTime(const std::string& path) {
   const std::time_t when = std::chrono::system_clock::to_time_t(
       std::chrono::time_point_cast<std::chrono::system_clock::duration>(
           std::chrono::file_clock::to_sys(written)));
-  std::tm local{};
-#ifdef _WIN32
-  if (localtime_s(&local, &when) != 0) return kDosEpoch;
-#else
-  if (localtime_r(&when, &local) == nullptr) return kDosEpoch;
-#endif
-  return DosDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                     local.tm_min, local.tm_sec);
+  const std::optional<std::tm> local = LocalTime(when);
+  if (!local) return kDosEpoch;
+  return DosDateTime(local->tm_year + 1900, local->tm_mon + 1, local->tm_mday, local->tm_hour,
+                     local->tm_min, local->tm_sec);
 }
 
 struct TPlanned {
@@ -299,17 +294,19 @@ uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int sec
 }
 
 std::vector<std::size_t> ScanOrder(const std::vector<int64_t>& sizes) {
-  std::vector<std::size_t> order;
-  const auto last = std::find_if(sizes.rbegin(), sizes.rend(), [](int64_t s) { return s > 0; });
-  if (last == sizes.rend()) {
-    if (!sizes.empty()) throw EArchiveWrite(kMsgOnlyEmptyEntries);
-    return order;
+  std::vector<std::size_t> order(sizes.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  // The last non-empty entry goes last, so that the sizes reach the total only at its header.
+  const auto lastFull =
+      std::find_if(order.rbegin(), order.rend(), [&](std::size_t i) { return sizes[i] > 0; });
+  if (lastFull != order.rend()) std::rotate(lastFull.base() - 1, lastFull.base(), order.end());
+  // Under the reader's rule every entry must be reached; with only empty entries none is.
+  const int64_t total = std::accumulate(sizes.begin(), sizes.end(), int64_t{0});
+  int64_t before = 0;
+  for (std::size_t i : order) {
+    if (!ScanReaches(before, total)) throw EArchiveWrite(kMsgOnlyEmptyEntries);
+    before += sizes[i];
   }
-  const auto lastFull = static_cast<std::size_t>(sizes.rend() - last - 1);
-  for (std::size_t i = 0; i < sizes.size(); ++i)
-    if (i != lastFull) order.push_back(i);
-  // The last non-empty entry goes last, so the sum reaches the total only at its header.
-  order.push_back(lastFull);
   return order;
 }
 
@@ -331,7 +328,7 @@ bool CanCompress(uint8_t method) {
 void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
                     const TWriterOptions& options, const std::string& spoolBeside) {
   if (options.Method != kMethodNon && !CanCompress(options.Method))
-    throw EArchiveWrite(kMsgNoCompressor + MethodName(options.Method));
+    throw EArchiveWrite(kMsgNoCompressor + MethodIdentifier(options.Method));
   if (options.Method == kMethodNon && options.Key != 0) throw EArchiveWrite(kMsgKeyNeedsCodec);
   std::vector<int64_t> sizes;
   int64_t total = 0;
@@ -356,8 +353,8 @@ void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
   for (std::size_t i : ScanOrder(sizes)) plan.push_back({&entries[i], sizes[i]});
 
   TArchiveHeader header;
-  const std::string id = MethodName(options.Method);
-  std::copy_n(id.begin(), kMethodIDLength, header.MethodID.begin());
+  // Only NON, LZH and LH5 pass the checks above.
+  std::copy_n(CompressIDs[options.Method], kMethodIDLength, header.MethodID.begin());
   header.TotalExpandedSize = static_cast<int32_t>(total);
   header.ArchiveLock = options.Key != 0 ? kLockScrambled : kLockNone;
   WriteArchiveHeader(archive, header);

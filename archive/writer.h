@@ -54,9 +54,10 @@ void ValidateEntryName(const std::string& name);
 uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second);
 
 // The order in which entries of these expanded sizes must be written so that the reader's
-// scan, which stops once the sizes so far reach the total, reaches every one: empty entries
-// behind the last non-empty one move in front of it; everything else keeps its place. Raises
-// EArchiveWrite when there are entries but all are empty, as no order can reach them.
+// walk, which stops once the sizes so far reach the total (ScanReaches), reaches every one:
+// the last non-empty entry moves behind the empty ones that follow it; everything else keeps
+// its place. Raises EArchiveWrite when there are entries but all are empty, as no order can
+// reach them.
 std::vector<std::size_t> ScanOrder(const std::vector<int64_t>& sizes);
 
 // Whether this build has a compressor for method: it must turn 4096 zero bytes into fewer.

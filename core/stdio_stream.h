@@ -23,7 +23,4 @@ class TStdioStream final : public TStream {
   std::FILE* File;
 };
 
-// Whether standard error goes to a terminal, where progress may be drawn.
-bool StandardErrorIsTerminal();
-
 }  // namespace vo

@@ -3,25 +3,14 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
 
 #include "core/exception.h"
 #include "core/messages.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
+#include "core/os.h"
 
 namespace vo {
 
@@ -67,11 +56,7 @@ void DisarmSlot(int slot) {
 void RemoveArmedFiles() {
   for (int i = 0; i < kSlots; ++i) {
     if (SlotStates[i].load() != kArmed) continue;
-#ifdef _WIN32
-    DeleteFileA(SlotPaths[i]);
-#else
-    ::unlink(SlotPaths[i]);
-#endif
+    RemoveFile(SlotPaths[i]);
   }
 }
 
@@ -100,43 +85,10 @@ bool SomethingAt(const std::string& path) {
   return fs::symlink_status(path, error).type() != fs::file_type::not_found;
 }
 
-bool RemoveFile(const std::string& path) {
-#ifdef _WIN32
-  return DeleteFileA(path.c_str()) != 0;
-#else
-  return ::unlink(path.c_str()) == 0;
-#endif
-}
-
-bool RenameFile(const std::string& from, const std::string& to, TCommitMode mode) {
-#ifdef _WIN32
-  const DWORD flags = mode == TCommitMode::Replace ? MOVEFILE_REPLACE_EXISTING : 0;
-  return MoveFileExA(from.c_str(), to.c_str(), flags) != 0;
-#else
-  // rename() replaces a file or a link at the target, never a folder, and never follows a link.
-  if (mode == TCommitMode::Replace) return ::rename(from.c_str(), to.c_str()) == 0;
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without the flag: a hard link also refuses an existing target.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
-  return true;
-#endif
-}
-
-#ifndef _WIN32
 void OnInterrupt(int signal) {
   RemoveArmedFiles();
-  // The handler was reset to the default on entry: the signal, raised again, ends the process
-  // as it would have without the handler, once this one returns.
-  std::raise(signal);
+  EndAsInterrupted(signal);
 }
-#else
-void OnInterrupt(int signal) {
-  RemoveArmedFiles();
-  std::_Exit(128 + signal);
-}
-#endif
 
 }  // namespace
 
@@ -160,37 +112,25 @@ TTempFile::TTempFile(const std::string& target) : TargetPath(target) {
 TTempFile::~TTempFile() {
   if (Committed) return;
   File.reset();
-  RemoveFile(TempPath);
+  RemoveFile(TempPath.c_str());
   DisarmSlot(Slot);
 }
 
 void TTempFile::CopyPermissionsFrom(const std::string& path) {
-#ifndef _WIN32
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) ::chmod(TempPath.c_str(), info.st_mode & 07777);
-#else
-  (void)path;
-#endif
+  CopyPermissions(path, TempPath);
 }
 
 void TTempFile::Commit(TCommitMode mode) {
   File->Close();
-  if (!RenameFile(TempPath, TargetPath, mode)) throw EFCreateError(kMsgCannotCreate + TargetPath);
+  if (!RenameFile(TempPath, TargetPath, mode == TCommitMode::Replace))
+    throw EFCreateError(kMsgCannotCreate + TargetPath);
   Committed = true;
   DisarmSlot(Slot);
 }
 
 void RemoveTempFilesOnInterrupt() {
   static const bool installed = [] {
-#ifdef _WIN32
-    for (int signal : {SIGINT, SIGTERM, SIGBREAK}) std::signal(signal, OnInterrupt);
-#else
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESETHAND;
-    sigfillset(&action.sa_mask);  // one interrupt at a time
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-#endif
+    InstallInterruptHandler(OnInterrupt);
     return true;
   }();
   (void)installed;

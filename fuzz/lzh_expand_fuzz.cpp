@@ -3,11 +3,12 @@
 #include <cstdint>
 
 #include "codec/engine.h"
+#include "core/little_endian.h"
 #include "core/memory_stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  const int32_t count = data[0] | (data[1] << 8);  // up to 65535 bytes
+  const int32_t count = vo::LoadLittleEndian<uint16_t>(data);  // up to 65535 bytes
   vo::TMemoryStream source(std::vector<uint8_t>(data + 2, data + size));
   vo::TMemoryStream sink;
   uint32_t checksum = 0;

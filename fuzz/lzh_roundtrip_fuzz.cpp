@@ -4,7 +4,7 @@
 
 #include "codec/engine.h"
 #include "core/memory_stream.h"
-#include "tests/lzh_reference.h"
+#include "tests/support/lzh_reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> plain(data, data + size);

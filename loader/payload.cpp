@@ -7,6 +7,7 @@
 
 #include "core/exception.h"
 #include "core/file_stream.h"
+#include "core/little_endian.h"
 #include "core/messages.h"
 
 namespace vo {
@@ -20,12 +21,6 @@ namespace {
 [[gnu::used]] const volatile uint8_t kPayloadStamp[kPayloadStampSize] = {
     'V', 'o', 'I', '_', 'S', 'I', 'Z', 'E', kUnpatchedStampByte, 0, 0, 0};
 
-int32_t LittleEndian32(const uint8_t (&b)[4]) {
-  return static_cast<int32_t>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-                              static_cast<uint32_t>(b[2]) << 16 |
-                              static_cast<uint32_t>(b[3]) << 24);
-}
-
 // The stamp value whose bytes begin at offset: nothing when the search must end without a
 // payload (unpatched, cut short by the end of the file, or not inside the file), else the
 // value, where 0 lets the search go on.
@@ -35,7 +30,7 @@ std::optional<int32_t> StampValueAt(TFileStream& file, int64_t offset, int64_t f
   if (file.Read(value, sizeof value) != sizeof value || value[0] == kUnpatchedStampByte) {
     return std::nullopt;
   }
-  const int32_t v = LittleEndian32(value);
+  const auto v = LoadLittleEndian<int32_t>(value);
   if (v >= fileSize) return std::nullopt;
   return v;
 }
@@ -50,7 +45,6 @@ std::array<uint8_t, kPayloadMarkerSize> PayloadMarker() {
 
 int32_t FindPayloadOffset(const std::string& Path) {
   TFileStream file(Path, kOpenReadShared);
-  const auto marker = PayloadMarker();
   const int64_t fileSize = file.Size();
   std::vector<uint8_t> window(kPayloadWindowSize);
   int64_t base = 0;
@@ -58,10 +52,9 @@ int32_t FindPayloadOffset(const std::string& Path) {
   // Windows overlap by the marker's length, so a marker across a window's end lies whole in
   // the next one; a read of no more than that holds only bytes searched already.
   while (n > kPayloadMarkerSize) {
-    const auto end = window.begin() + static_cast<std::ptrdiff_t>(n);
-    const auto found = std::search(window.begin(), end, marker.begin(), marker.end());
-    if (found != end) {
-      const int64_t valueOffset = base + (found - window.begin()) + kPayloadMarkerSize;
+    const uint8_t* end = window.data() + n;
+    if (const uint8_t* found = FindPayloadMarker(window.data(), end); found != end) {
+      const int64_t valueOffset = base + (found - window.data()) + kPayloadMarkerSize;
       const std::optional<int32_t> value = StampValueAt(file, valueOffset, fileSize);
       if (!value) return 0;
       if (*value != 0) return *value;
@@ -80,9 +73,9 @@ uint32_t CopyPayload(const std::string& LoaderPath, int32_t PayloadOffset,
   TFileStream target(TempArchivePath, kCreate);
   source.SetPosition(PayloadOffset);
   // A plain read: bytes missing at the end of the file count as 0.
-  uint8_t length[4] = {};
+  uint8_t length[kPayloadLengthSize] = {};
   source.Read(length, sizeof length);
-  const auto PayloadLength = static_cast<uint32_t>(LittleEndian32(length));
+  const auto PayloadLength = LoadLittleEndian<uint32_t>(length);
   // A length that cannot be a signed size cannot be in the file either.
   if (PayloadLength > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
     throw EReadError(kMsgStreamRead);

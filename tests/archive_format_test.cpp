@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "archive/format.h"
-#include "archive_bytes.h"
 #include "core/exception.h"
 #include "core/memory_stream.h"
+#include "tests/support/archive_bytes.h"
 
 namespace vo {
 namespace {

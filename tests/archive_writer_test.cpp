@@ -11,24 +11,18 @@
 #include "archive/writer.h"
 #include "core/exception.h"
 #include "core/memory_stream.h"
-#include "temp_dir.h"
-#include "test_streams.h"
+#include "tests/support/scratch.h"
+#include "tests/support/streams.h"
 
 namespace vo {
 namespace {
 
 namespace fs = std::filesystem;
-using TBytes = std::vector<uint8_t>;
+using test::RandomBytes;
+using test::TBytes;
 
 TBytes Text(const std::string& s) {
   return {s.begin(), s.end()};
-}
-
-TBytes RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 random(seed);
-  TBytes out(n);
-  for (uint8_t& b : out) b = static_cast<uint8_t>(random());
-  return out;
 }
 
 TBytes Prose(std::size_t n) {

@@ -5,7 +5,7 @@
 
 #include "codec/engine.h"
 #include "core/exception.h"
-#include "test_streams.h"
+#include "tests/support/streams.h"
 
 namespace vo {
 namespace {

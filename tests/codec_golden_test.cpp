@@ -8,12 +8,17 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "codec/engine.h"
 #include "core/exception.h"
 #include "core/memory_stream.h"
+#include "tests/support/bytes.h"
 
 namespace vo {
 namespace {
@@ -172,8 +177,13 @@ constexpr int32_t kKey = 0x5A3C9617;
 struct TRun {
   Bytes Output;
   uint32_t Checksum = 0;
+  std::vector<uint64_t> Trace;
   uint64_t TraceHash = 0;
 };
+
+uint64_t TraceHash(const std::vector<uint64_t>& trace) {
+  return Fnv1a(reinterpret_cast<const uint8_t*>(trace.data()), trace.size() * sizeof(trace[0]));
+}
 
 // cancelAt: the progress report (from 1) that answers -1; 0 for none.
 TRun RunTraced(const Bytes& input, uint8_t method, TCodecMode mode, int32_t key, int32_t outputSize,
@@ -193,15 +203,78 @@ TRun RunTraced(const Bytes& input, uint8_t method, TCodecMode mode, int32_t key,
   RunCodec(settings, sink, source, static_cast<int32_t>(input.size()), outputSize, method,
            run.Checksum, mode, true);
   run.Output = std::move(sink.Inner.Data);
-  run.TraceHash =
-      Fnv1a(reinterpret_cast<const uint8_t*>(trace.data()), trace.size() * sizeof(trace[0]));
+  run.TraceHash = TraceHash(trace);
+  run.Trace = std::move(trace);
   return run;
 }
 
-uint32_t ByteSum(const Bytes& data) {
-  uint32_t sum = 0;
-  for (uint8_t b : data) sum += b;
-  return sum;
+// The traces behind the recorded hashes, in readable form: a line per run, its name and then
+// its events ("r8192" a read of 8192 bytes, "w8192" a write, "p45" a progress report of 45).
+// Only the hashes decide; the traces tell a failing run where it first went another way.
+// VO_GOLDEN_TRACES_OUT=FILE writes this run's traces to FILE, to record them anew.
+using TTraces = std::map<std::string, std::vector<uint64_t>>;
+constexpr char kEventLetters[] = " rwp";  // by kind: kTraceRead, kTraceWrite, kTraceProgress
+
+std::string EventText(uint64_t event) {
+  const uint64_t kind = event >> 32;
+  const auto value = static_cast<int32_t>(event & 0xFFFFFFFF);
+  return (kind < std::size(kEventLetters) - 1 ? kEventLetters[kind] : '?') + std::to_string(value);
+}
+
+TTraces LoadTraces() {
+  TTraces traces;
+  std::ifstream in(VO_GOLDEN_TRACES);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string name, method, event;
+    words >> name >> method;
+    std::vector<uint64_t>& trace = traces[name + " " + method];
+    while (words >> event) {
+      const auto kind = static_cast<uint64_t>(std::string(kEventLetters).find(event[0]));
+      trace.push_back(kind << 32 | static_cast<uint32_t>(std::stoi(event.substr(1))));
+    }
+  }
+  return traces;
+}
+
+const TTraces& RecordedTraces() {
+  static const TTraces traces = LoadTraces();
+  return traces;
+}
+
+// Says where the run's trace first leaves the recorded one, with the events just before.
+std::string TraceDifference(const std::string& name, const std::vector<uint64_t>& actual) {
+  const auto recorded = RecordedTraces().find(name);
+  if (recorded == RecordedTraces().end()) return "no recorded trace for " + name;
+  const std::vector<uint64_t>& expected = recorded->second;
+  const auto [ours, theirs] =
+      std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+  const auto at = static_cast<std::size_t>(ours - actual.begin());
+  if (ours == actual.end() && theirs == expected.end()) return name + ": the traces are equal";
+  std::string text = name + ": the traces first differ at event " + std::to_string(at + 1) +
+                     " (recorded " + std::to_string(expected.size()) + " events, now " +
+                     std::to_string(actual.size()) + "): recorded " +
+                     (theirs == expected.end() ? "the end" : EventText(*theirs)) + ", now " +
+                     (ours == actual.end() ? "the end" : EventText(*ours));
+  text += "; the events before it:";
+  for (std::size_t i = at > 6 ? at - 6 : 0; i < at; ++i) text += " " + EventText(actual[i]);
+  return text;
+}
+
+// Adds this run's trace to the file named by VO_GOLDEN_TRACES_OUT, when it is set.
+void RecordTrace(const std::string& name, const std::vector<uint64_t>& trace) {
+  const char* out = std::getenv("VO_GOLDEN_TRACES_OUT");
+  if (out == nullptr) return;
+  std::ofstream file(out, std::ios::app);
+  file << name;
+  for (uint64_t event : trace) file << ' ' << EventText(event);
+  file << '\n';
+}
+
+// Checks a run's trace against its recorded hash, telling where it first differs.
+void ExpectTrace(const std::string& name, const TRun& run, uint64_t recordedHash) {
+  RecordTrace(name, run.Trace);
+  if (run.TraceHash != recordedHash) ADD_FAILURE() << TraceDifference(name, run.Trace);
 }
 
 // One recorded result: the compressed stream, and the trace of expanding it again.
@@ -256,6 +329,12 @@ const TGolden kGolden[] = {
     {"mixed200000", 4, 57650, 0x1C200A7652BDDBE6ull, 0xD4ED7B5A8017CDD0ull},
 };
 
+TGolden GoldenRow(const std::string& corpus, uint8_t method) {
+  for (const TGolden& row : kGolden)
+    if (row.Corpus == corpus && row.Method == method) return row;
+  return {};
+}
+
 std::string RowText(const std::string& corpus, uint8_t method, std::size_t size, uint64_t hash,
                     uint64_t trace) {
   char line[160];
@@ -272,11 +351,11 @@ TEST(CodecGolden, CompressedBytesAndExpansionTraceNeverChange) {
     for (uint8_t method : {kMethodLzh, kMethodLh5}) {
       SCOPED_TRACE(corpus.Name + " method " + std::to_string(method));
       const TRun packed = RunTraced(corpus.Data, method, TCodecMode::Compress, 0, 0);
-      EXPECT_EQ(packed.Checksum, ByteSum(corpus.Data));
+      EXPECT_EQ(packed.Checksum, test::ByteSum(corpus.Data));
       const auto size = static_cast<int32_t>(corpus.Data.size());
       const TRun plain = RunTraced(packed.Output, method, TCodecMode::Expand, 0, size);
       EXPECT_EQ(plain.Output, corpus.Data);
-      EXPECT_EQ(plain.Checksum, ByteSum(corpus.Data));
+      EXPECT_EQ(plain.Checksum, test::ByteSum(corpus.Data));
       const std::string actual =
           RowText(corpus.Name, method, packed.Output.size(), Fnv1a(packed.Output), plain.TraceHash);
       std::string expected = "(no recorded row)";
@@ -288,6 +367,8 @@ TEST(CodecGolden, CompressedBytesAndExpansionTraceNeverChange) {
         }
       }
       EXPECT_EQ(actual, expected);
+      ExpectTrace(corpus.Name + " " + std::to_string(method), plain,
+                  GoldenRow(corpus.Name, method).ExpandTrace);
     }
   }
   EXPECT_GT(total, std::size_t{1} << 20);
@@ -331,7 +412,29 @@ TEST(CodecGolden, KeyedAndCancelledRunsNeverChange) {
                   "ull, 0x%016" PRIX64 "ull},",
                   c.Method, c.KeyedHash, c.KeyedTrace, c.CancelledHash, c.CancelledTrace);
     EXPECT_STREQ(actual, expected);
+    ExpectTrace("keyed " + std::to_string(c.Method), plain, c.KeyedTrace);
+    ExpectTrace("cancelled " + std::to_string(c.Method), cancelled, c.CancelledTrace);
   }
+}
+
+// The readable traces are those the hashes were taken of, so that a failure's account of where
+// a trace went another way is true.
+TEST(CodecGolden, RecordedTracesAreThoseOfTheHashes) {
+  std::vector<std::pair<std::string, uint64_t>> hashes;
+  for (const TGolden& row : kGolden)
+    hashes.emplace_back(std::string(row.Corpus) + " " + std::to_string(row.Method),
+                        row.ExpandTrace);
+  const TTraces& traces = RecordedTraces();
+  for (const auto& [name, hash] : hashes) {
+    const auto trace = traces.find(name);
+    ASSERT_NE(trace, traces.end()) << name;
+    EXPECT_EQ(TraceHash(trace->second), hash) << name;
+  }
+  EXPECT_EQ(TraceDifference("text 2", traces.at("text 2")), "text 2: the traces are equal");
+  std::vector<uint64_t> changed = traces.at("text 2");
+  changed[5] = kTraceWrite << 32 | 1;
+  EXPECT_EQ(TraceDifference("text 2", changed).substr(0, 52),
+            "text 2: the traces first differ at event 6 (recorded");
 }
 
 // Expanding into a sink that stops taking bytes: the run fails at the first short write and

@@ -9,7 +9,7 @@
 #include "codec/lh5_tables.h"
 #include "core/exception.h"
 #include "core/messages.h"
-#include "lh5_test_util.h"
+#include "tests/support/lh5.h"
 
 namespace vo {
 namespace {
@@ -185,7 +185,7 @@ TEST(Lh5, RoundTrips) {
       {"two bytes", {0xFF, 0x00}},
       {"random", test::RandomBytes(100000, 1)},
       {"text over several blocks", test::TextBytes(200000, 2)},
-      {"this executable", test::ReadFileBytes("/proc/self/exe", 300000)},
+      {"this executable", test::ReadFile("/proc/self/exe", 300000)},
       {"one repeated byte", Bytes(70000, 0x55)},
       {"zero runs of 19 and 20 lengths", test::ZeroRunBytes(30000, 6)},
   };

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "codec/engine.h"
-#include "lh5_test_util.h"
-#include "lzh_reference.h"
-#include "test_data.h"
-#include "test_streams.h"
+#include "tests/support/bytes.h"
+#include "tests/support/lh5.h"
+#include "tests/support/lzh_reference.h"
+#include "tests/support/streams.h"
 
 namespace vo {
 namespace {
@@ -196,7 +196,7 @@ std::vector<TInput> Inputs() {
       {"three letters", FewLetters(20000, 3, 2)},
       {"four letters", FewLetters(20000, 4, 3)},
       {"mixed", Mixed(400000)},
-      {"this executable", test::ReadFileBytes("/proc/self/exe", 60000)},
+      {"this executable", test::ReadFile("/proc/self/exe", 60000)},
   };
   ByteVector spacesFirst(60, ' ');
   Append(spacesFirst, TextBytes(3000, 4));

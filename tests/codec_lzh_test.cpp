@@ -18,8 +18,10 @@
 #include "codec/lzh_bits.h"
 #include "codec/lzh_model.h"
 #include "core/exception.h"
-#include "test_data.h"
-#include "test_streams.h"
+#include "tests/support/bytes.h"
+#include "tests/support/lha.h"
+#include "tests/support/scratch.h"
+#include "tests/support/streams.h"
 
 namespace vo {
 namespace {
@@ -465,40 +467,9 @@ TEST(LzhOffsets, CodeTableAndEveryOffsetReadsBack) {
   for (unsigned o = 0; o < lzh::kWindowSize; ++o) ASSERT_EQ(lzh::ReadMatchOffset(source.Bits), o);
 }
 
-// The CRC-16 of the LHA family: reflected polynomial 0xA001, starting from 0.
-uint16_t Crc16(const Bytes& data) {
-  uint16_t crc = 0;
-  for (uint8_t b : data) {
-    crc ^= b;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-  }
-  return crc;
-}
-
-void PutLe(Bytes& out, uint32_t value, int size) {
-  for (int i = 0; i < size; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-// A one-entry LHA archive with a level-0 header, method "-lh1-", and the end mark.
+// A one-entry LHA archive with a level-0 header and method "-lh1-".
 Bytes LhaArchive(const std::string& name, const Bytes& plain, const Bytes& packed, uint16_t crc) {
-  Bytes header;
-  const std::string method = "-lh1-";
-  header.insert(header.end(), method.begin(), method.end());
-  PutLe(header, static_cast<uint32_t>(packed.size()), 4);
-  PutLe(header, static_cast<uint32_t>(plain.size()), 4);
-  PutLe(header, 0x5A210000, 4);  // a DOS time stamp
-  header.push_back(0x20);        // archive attribute
-  header.push_back(0);           // header level
-  header.push_back(static_cast<uint8_t>(name.size()));
-  header.insert(header.end(), name.begin(), name.end());
-  PutLe(header, crc, 2);
-  uint8_t sum = 0;
-  for (uint8_t b : header) sum = static_cast<uint8_t>(sum + b);
-  Bytes archive = {static_cast<uint8_t>(header.size()), sum};
-  archive.insert(archive.end(), header.begin(), header.end());
-  archive.insert(archive.end(), packed.begin(), packed.end());
-  archive.push_back(0);
-  return archive;
+  return test::LhaLevel0Archive("-lh1-", name, packed, plain, crc, 0x5A210000);
 }
 
 constexpr char kLhasa[] = "/usr/bin/lhasa";
@@ -516,9 +487,7 @@ std::pair<Bytes, int> Capture(const std::string& command) {
 
 TEST(LzhPeer, LhasaExtractsOurStreamAsLh1WithItsCrcCheckPassing) {
   if (access(kLhasa, X_OK) != 0) GTEST_SKIP() << "lhasa is not installed: no peer to check with";
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("vo_lzh_peer_" + std::to_string(getpid()));
-  std::filesystem::create_directories(folder);
+  const test::TScratchFolder folder("lzh-peer");
   struct Case {
     const char* name;
     Bytes plain;
@@ -529,34 +498,26 @@ TEST(LzhPeer, LhasaExtractsOurStreamAsLh1WithItsCrcCheckPassing) {
       {"same.bin", Bytes(50000, 0)},
   };
   for (const Case& c : cases) {
-    const std::filesystem::path archive = folder / (std::string(c.name) + ".lzh");
-    const Bytes bytes = LhaArchive(c.name, c.plain, Compress(c.plain), Crc16(c.plain));
-    std::ofstream(archive, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    const auto [tested, testStatus] =
-        Capture(std::string(kLhasa) + " t '" + archive.string() + "' 2>&1");
+    const std::string archive =
+        folder.Put(std::string(c.name) + ".lzh",
+                   LhaArchive(c.name, c.plain, Compress(c.plain), test::LhaCrc16(c.plain)));
+    const auto [tested, testStatus] = Capture(std::string(kLhasa) + " t '" + archive + "' 2>&1");
     EXPECT_EQ(testStatus, 0) << c.name << ": " << std::string(tested.begin(), tested.end());
     const std::string text(tested.begin(), tested.end());
     EXPECT_NE(text.find("Tested"), std::string::npos) << c.name << ": " << text;
     EXPECT_EQ(text.find("CRC error"), std::string::npos) << c.name << ": " << text;
-    const auto [printed, printStatus] =
-        Capture(std::string(kLhasa) + " pq '" + archive.string() + "'");
+    const auto [printed, printStatus] = Capture(std::string(kLhasa) + " pq '" + archive + "'");
     EXPECT_EQ(printStatus, 0) << c.name;
     EXPECT_TRUE(printed == c.plain) << c.name;
   }
   // The check itself can fail: a wrong CRC in the header is reported.
-  const std::filesystem::path archive = folder / "wrong.lzh";
   const Bytes plain = test::Bytes("abc");
-  const Bytes bytes =
-      LhaArchive("wrong.txt", plain, Compress(plain), static_cast<uint16_t>(Crc16(plain) ^ 1));
-  std::ofstream(archive, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  const auto [tested, status] = Capture(std::string(kLhasa) + " t '" + archive.string() + "' 2>&1");
+  const std::string archive =
+      folder.Put("wrong.lzh", LhaArchive("wrong.txt", plain, Compress(plain),
+                                         static_cast<uint16_t>(test::LhaCrc16(plain) ^ 1)));
+  const auto [tested, status] = Capture(std::string(kLhasa) + " t '" + archive + "' 2>&1");
   EXPECT_NE(status, 0);
   EXPECT_NE(std::string(tested.begin(), tested.end()).find("CRC error"), std::string::npos);
-  std::filesystem::remove_all(folder);
 }
 
 TEST(Lzh, ShortOrDamagedInputReadsAsZeroBitsAndStopsAtTheCount) {

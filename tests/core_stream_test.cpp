@@ -7,7 +7,8 @@
 
 #include "core/exception.h"
 #include "core/file_stream.h"
-#include "test_streams.h"
+#include "tests/support/scratch.h"
+#include "tests/support/streams.h"
 
 namespace vo {
 namespace {
@@ -136,25 +137,10 @@ TEST(MemoryStream, SeekReadWriteAndSize) {
   EXPECT_EQ(s.Data[6], 0);
 }
 
-class FileStreamTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Dir = fs::temp_directory_path() /
-          ("vo_fs_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(Dir);
-    fs::create_directories(Dir);
-  }
-  void TearDown() override { fs::remove_all(Dir); }
-  std::string Path(const char* name) const { return (Dir / name).string(); }
-  void Put(const char* name, const std::string& text) const {
-    std::ofstream(Path(name), std::ios::binary) << text;
-  }
-  fs::path Dir;
-};
+class FileStreamTest : public test::TTempDirTest {};
 
 TEST_F(FileStreamTest, WritesReadsSeeksAndTruncatesOnCreate) {
-  Put("f", "old content that is long");
+  PutText("f", "old content that is long");
   {
     TFileStream out(Path("f"), kCreate);
     EXPECT_EQ(out.Size(), 0);
@@ -197,13 +183,16 @@ TEST_F(FileStreamTest, SharingRulesBetweenOpeners) {
     bool secondOpens;
   };
   const Case cases[] = {
-      {kOpenReadShared, kOpenReadShared, true},      {kOpenReadShared, kOpenReadExclusive, false},
-      {kOpenReadExclusive, kOpenReadShared, false},  {kOpenReadExclusive, kOpenReadExclusive, false},
-      {kOpenReadExclusive, kCreate, false},          {kCreate, kOpenReadShared, false},
+      {kOpenReadShared, kOpenReadShared, true},
+      {kOpenReadShared, kOpenReadExclusive, false},
+      {kOpenReadExclusive, kOpenReadShared, false},
+      {kOpenReadExclusive, kOpenReadExclusive, false},
+      {kOpenReadExclusive, kCreate, false},
+      {kCreate, kOpenReadShared, false},
       {kOpenReadShared, kCreate, false},
   };
   for (const Case& c : cases) {
-    Put("shared", "keep me");
+    PutText("shared", "keep me");
     {
       TFileStream first(Path("shared"), c.first);
       bool opened = true;

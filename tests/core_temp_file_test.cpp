@@ -8,7 +8,7 @@
 
 #include "core/exception.h"
 #include "core/temp_file.h"
-#include "temp_dir.h"
+#include "tests/support/scratch.h"
 
 namespace vo {
 namespace {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "archive_bytes.h"
 #include "core/exception.h"
 #include "core/memory_stream.h"
 #include "loader/ViriDudodadoIntf.h"
-#include "loader_files.h"
+#include "tests/support/archive_bytes.h"
+#include "tests/support/loader_files.h"
 
 namespace vo {
 namespace {

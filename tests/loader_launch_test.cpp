@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "loader/launch.h"
-#include "loader_fake_platform.h"
+#include "tests/support/fake_platform.h"
 
 namespace vo {
 namespace {

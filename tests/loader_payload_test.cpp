@@ -4,15 +4,16 @@
 #include <csignal>
 
 #include "core/exception.h"
+#include "core/little_endian.h"
+#include "core/memory_stream.h"
 #include "core/stream.h"
 #include "loader/payload.h"
-#include "loader_files.h"
+#include "tests/support/loader_files.h"
 
 namespace vo {
 namespace {
 
 using test::Filler;
-using test::PutLittleEndian32;
 using test::PutStamp;
 using test::ReadFile;
 using test::TScratchFolder;
@@ -25,7 +26,7 @@ struct TStampPut {
 
 std::vector<uint8_t> Le(int32_t v) {
   std::vector<uint8_t> b(4);
-  PutLittleEndian32(b, 0, static_cast<uint32_t>(v));
+  StoreLittleEndian(b.data(), v);
   return b;
 }
 
@@ -95,6 +96,51 @@ TEST(PayloadMarker, IsTheStampsFirstEightBytes) {
   EXPECT_EQ(std::string(marker.begin(), marker.end()), "VoI_SIZE");
 }
 
+// The block lands where the locator looks, whatever the stub's size: every low byte of it,
+// the unpatched mark's included.
+TEST(AttachPayload, TheLocatorFindsTheBlockBehindAStubOfEverySize) {
+  TScratchFolder folder("attach");
+  const std::string setup = folder.Path("Setup.exe");
+  const std::string temp = folder.Path("VoI1.tmp");
+  const std::vector<uint8_t> archive = Filler(300, 5);
+  for (std::size_t size = 0x1000; size < 0x1100; ++size) {
+    const std::vector<uint8_t> stub = test::StubImage(size, 40);
+    TMemoryStream file;
+    const int64_t offset = AttachPayload(
+        file, stub, [&](TStream& out) { out.WriteBuffer(archive.data(), archive.size()); });
+    ASSERT_GE(offset, static_cast<int64_t>(size));
+    ASSERT_LE(offset, static_cast<int64_t>(size) + 1);
+    ASSERT_EQ(file.Data.size(), offset + 4 + archive.size());
+    // The image is kept byte for byte but for the stamp's value.
+    std::vector<uint8_t> image(file.Data.begin(), file.Data.begin() + static_cast<long>(size));
+    std::copy_n(stub.begin() + 48, 4, image.begin() + 48);
+    ASSERT_EQ(image, stub) << size;
+    WriteFile(setup, file.Data);
+    ASSERT_EQ(FindPayloadOffset(setup), offset) << "stub of " << size << " bytes";
+    ASSERT_EQ(CopyPayload(setup, static_cast<int32_t>(offset), temp), archive.size());
+    ASSERT_EQ(ReadFile(temp), archive) << size;
+  }
+}
+
+TEST(AttachPayload, RefusesAnImageWithoutAnUnpatchedStamp) {
+  std::vector<uint8_t> patched = test::StubImage(2000, 40);
+  patched[48] = 0x10;
+  std::vector<uint8_t> noMarker = test::StubImage(2000, 40);
+  noMarker[40] = 'v';
+  const std::vector<uint8_t> unpatched = test::StubImage(2000, 40);
+  const std::vector<uint8_t> stampCut(unpatched.begin(), unpatched.begin() + 50);
+  std::vector<uint8_t> cutAtEnd = Filler(100);
+  PutStamp(cutAtEnd, 90);
+  cutAtEnd.resize(100 - 1);  // three value bytes, no fourth
+  for (const auto& image : {patched, noMarker, stampCut, cutAtEnd}) {
+    TMemoryStream file;
+    bool wrote = false;
+    EXPECT_THROW(AttachPayload(file, image, [&](TStream&) { wrote = true; }), EPayloadWrite);
+    EXPECT_FALSE(wrote);
+    EXPECT_TRUE(file.Data.empty());
+  }
+}
+
 class CopyPayloadTest : public ::testing::Test {
  protected:
   TScratchFolder Folder{"copy"};
@@ -120,7 +166,7 @@ TEST_F(CopyPayloadTest, LengthZeroCopiesTheWholeLoaderFile) {
 TEST_F(CopyPayloadTest, ShortPayloadKeepsTheWholeChunksCopiedBefore) {
   const std::vector<uint8_t> archive = Filler(2 * kCopyChunk + 10, 5);
   std::vector<uint8_t> file = test::LoaderWithPayload(1000, 10, archive);
-  PutLittleEndian32(file, 1000, 3 * kCopyChunk);
+  StoreLittleEndian(&file[1000], static_cast<uint32_t>(3 * kCopyChunk));
   WriteFile(Loader, file);
   EXPECT_THROW(CopyPayload(Loader, 1000, Temp), EReadError);
   const std::vector<uint8_t> kept(archive.begin(), archive.begin() + 2 * kCopyChunk);
@@ -129,7 +175,7 @@ TEST_F(CopyPayloadTest, ShortPayloadKeepsTheWholeChunksCopiedBefore) {
 
 TEST_F(CopyPayloadTest, LengthOfTwoToThe31RaisesReadError) {
   std::vector<uint8_t> file = test::LoaderWithPayload(1000, 10, Filler(100));
-  PutLittleEndian32(file, 1000, 0x80000000u);
+  StoreLittleEndian(&file[1000], 0x80000000u);
   WriteFile(Loader, file);
   EXPECT_THROW(CopyPayload(Loader, 1000, Temp), EReadError);
 }

@@ -6,8 +6,8 @@
 
 #include "loader/launch.h"
 #include "loader/platform.h"
-#include "loader_files.h"
-#include "test_streams.h"
+#include "tests/support/loader_files.h"
+#include "tests/support/streams.h"
 
 namespace vo {
 namespace {

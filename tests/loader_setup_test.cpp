@@ -4,10 +4,11 @@
 #include <csignal>
 
 #include "core/exception.h"
+#include "core/little_endian.h"
 #include "core/memory_stream.h"
 #include "loader/setup.h"
-#include "loader_fake_platform.h"
-#include "loader_files.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/loader_files.h"
 
 namespace vo {
 namespace {
@@ -213,9 +214,7 @@ TEST_F(RunSetupTest, OrderlyEndsWithoutAnInstaller) {
     int exitCode;
   };
   const auto patch = [](int32_t value) {
-    return [value](std::vector<uint8_t>& file) {
-      test::PutLittleEndian32(file, 1234 + 8, static_cast<uint32_t>(value));
-    };
+    return [value](std::vector<uint8_t>& file) { StoreLittleEndian(&file[1234 + 8], value); };
   };
   const Row rows[] = {
       // The message says that installation cannot continue: a failure, not an orderly end.

@@ -13,8 +13,8 @@
 #include <random>
 #include <sstream>
 
-#include "archive_bytes.h"
-#include "temp_dir.h"
+#include "tests/support/archive_bytes.h"
+#include "tests/support/scratch.h"
 #include "tools/voarc/cli.h"
 #include "tools/voarc/report.h"
 
@@ -57,10 +57,7 @@ class VoarcCli : public test::TTempDirTest {
     std::string text;
     for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i * 7 % 101) + " of the text\n";
     Put("a.txt", TBytes(text.begin(), text.end()));
-    std::mt19937 random(7);
-    TBytes noise(50000);
-    for (auto& b : noise) b = static_cast<uint8_t>(random());
-    Put("noise.bin", noise);
+    Put("noise.bin", test::RandomBytes(50000, 7));
     fs::create_directories(Dir / "d" / "sub");
     Put("d/one.txt", TBytes(2000, 'x'));
     Put("d/sub/two.txt", TBytes(text.begin(), text.begin() + 500));
@@ -587,10 +584,7 @@ TEST_F(VoarcCli, WindowsPathsAndTheSameBytesAsOnLinux) {
 // An interrupt that reaches voarc while it writes a temporary file: the file goes, and the
 // process ends as the signal would have ended it.
 TEST_F(VoarcCli, InterruptsLeaveNothingBehind) {
-  std::mt19937 random(11);
-  TBytes big(4 << 20);
-  for (auto& b : big) b = static_cast<uint8_t>(random());
-  Put("big.bin", big);
+  Put("big.bin", test::RandomBytes(4 << 20, 11));
   ASSERT_EQ(Voarc("create -m lzh -k 5 big.voa big.bin").Code, 0);
   fs::create_directories(Dir / "out");
   struct Case {
@@ -663,8 +657,17 @@ TEST(VoarcReport, DosDateTimeAndMethodNames) {
   EXPECT_EQ(voarc::FormatDosDateTime(0x2b79753c), "2001-11-25 14:41:56");
   EXPECT_EQ(voarc::FormatDosDateTime(0x2b79753c, 'T'), "2001-11-25T14:41:56");
   EXPECT_EQ(voarc::FormatDosDateTime(0x00210000), "1980-01-01 00:00:00");
-  EXPECT_EQ(voarc::MethodIdentifier(4), "LH5");
-  EXPECT_EQ(voarc::MethodIdentifier(7), "#7");
+  EXPECT_EQ(MethodIdentifier(4), "LH5");
+  EXPECT_EQ(MethodIdentifier(7), "#7");
+  // The command line's names are the identifiers in lower case, and only those.
+  const std::pair<const char*, uint8_t> names[] = {
+      {"non", kMethodNon}, {"rle", kMethodRle}, {"lzh", kMethodLzh}, {"lh5", kMethodLh5}};
+  for (const auto& [name, method] : names) {
+    EXPECT_EQ(voarc::MethodName(method), name);
+    EXPECT_EQ(voarc::MethodOfName(name), method);
+  }
+  EXPECT_THROW(voarc::MethodOfName("LH5"), voarc::TUsageError);
+  EXPECT_THROW(voarc::MethodOfName("lh6"), voarc::TUsageError);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // from headers built byte by byte here.
 #include <gtest/gtest.h>
 
-#include "archive_bytes.h"
+#include "tests/support/archive_bytes.h"
 #include "tools/voarc/pe_image.h"
 
 namespace vo {

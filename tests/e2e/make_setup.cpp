@@ -11,26 +11,20 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "archive/writer.h"
-#include "archive_bytes.h"
+#include "core/file_stream.h"
+#include "loader/payload.h"
+#include "tests/support/archive_bytes.h"
 
 namespace {
 
 using vo::test::TBytes;
 
-constexpr char kMarker[] = "VoI_SIZE";
-constexpr std::size_t kMarkerSize = 8;
 constexpr char kEntry[] = "Installer\\VoInstall.exe";
-
-TBytes Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // True only when every byte reached the file: a full disk may refuse the last ones only when
 // the file is closed, and a setup cut short there would still look whole to the tests.
@@ -41,18 +35,12 @@ bool Save(const std::string& path, const TBytes& data) {
   return !out.fail();
 }
 
-uint32_t Sum(const TBytes& data) {
-  uint32_t sum = 0;
-  for (uint8_t b : data) sum += b;
-  return sum;
-}
-
 // The archive the writer makes of these entries.
 TBytes Written(const std::string& path, std::vector<vo::TWriterEntry> entries) {
   vo::TWriterOptions options;
   options.Method = vo::CanCompress(vo::kMethodLh5) ? vo::kMethodLh5 : vo::kMethodNon;
   vo::WriteArchive(path, std::move(entries), options);
-  return Load(path);
+  return vo::test::ReadFile(path);
 }
 
 bool MakeArchive(const std::string& kind, const TBytes& installer, const std::string& path,
@@ -74,7 +62,7 @@ bool MakeArchive(const std::string& kind, const TBytes& installer, const std::st
   } else if (kind == "badsum") {
     // "abc" holds no RLE escape, so it expands to itself; the stored sum is off by one.
     const TBytes abc = {'a', 'b', 'c'};
-    archive = vo::test::ArchiveBytes({{kEntry, abc, 3, 1, Sum(abc) + 1}}, "RLE");
+    archive = vo::test::ArchiveBytes({{kEntry, abc, 3, 1, vo::test::ByteSum(abc) + 1}}, "RLE");
   } else {
     return false;
   }
@@ -86,24 +74,19 @@ int MakeSetup(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s STUB OUT ARCHIVE good|missing|cut|badsum INSTALLER\n", argv[0]);
     return 2;
   }
-  TBytes setup = Load(argv[1]);
+  const TBytes stub = vo::test::ReadFile(argv[1]);
   TBytes archive;
-  if (!MakeArchive(argv[4], Load(argv[5]), argv[3], archive)) {
+  if (!MakeArchive(argv[4], vo::test::ReadFile(argv[5]), argv[3], archive)) {
     std::fprintf(stderr, "unknown kind %s\n", argv[4]);
     return 2;
   }
-  const auto found = std::search(setup.begin(), setup.end(), kMarker, kMarker + kMarkerSize);
-  if (found == setup.end() || found + kMarkerSize + 4 > setup.end() || found[kMarkerSize] != 'X') {
-    std::fprintf(stderr, "%s holds no unpatched stamp\n", argv[1]);
-    return 1;
-  }
-  // The stamp gets the stub's size, where the block begins: length, then the archive.
-  const auto stubSize = static_cast<uint32_t>(setup.size());
-  for (int i = 0; i < 4; ++i) found[kMarkerSize + i] = static_cast<uint8_t>(stubSize >> (8 * i));
-  vo::test::PutLE(setup, static_cast<uint32_t>(archive.size()), 4);
-  setup.insert(setup.end(), archive.begin(), archive.end());
-  if (!Save(argv[2], setup) || !Save(argv[3], archive)) {
-    std::fprintf(stderr, "cannot write %s or %s\n", argv[2], argv[3]);
+  // Attached as voarc sfx attaches it; a disk that refuses the last bytes fails the close.
+  vo::TFileStream setup(argv[2], vo::kCreate);
+  vo::AttachPayload(setup, stub,
+                    [&](vo::TStream& out) { out.WriteBuffer(archive.data(), archive.size()); });
+  setup.Close();
+  if (!Save(argv[3], archive)) {
+    std::fprintf(stderr, "cannot write %s\n", argv[3]);
     return 1;
   }
   return 0;

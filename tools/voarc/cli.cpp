@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "archive/component.h"
+#include "core/os.h"
 #include "core/stdio_stream.h"
 
 namespace vo::voarc {
@@ -45,11 +47,24 @@ int32_t KeyOf(const std::string& text) {
   return text.empty() ? 0 : *ParseKey(text);
 }
 
+std::string MethodName(uint8_t method) {
+  std::string name = MethodIdentifier(method);
+  std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  return name;
+}
+
+std::vector<std::string> MethodNames(std::initializer_list<uint8_t> methods) {
+  std::vector<std::string> names;
+  for (uint8_t method : methods) names.push_back(MethodName(method));
+  return names;
+}
+
 uint8_t MethodOfName(const std::string& name) {
-  if (name == "lh5") return kMethodLh5;
-  if (name == "lzh") return kMethodLzh;
-  if (name == "rle") return kMethodRle;
-  return kMethodNon;
+  for (uint8_t method = 0; method < std::size(CompressIDs); ++method)
+    if (MethodName(method) == name) return method;
+  throw TUsageError("no method named " + name);
 }
 
 namespace {

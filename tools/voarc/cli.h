@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -50,7 +51,11 @@ std::optional<int32_t> ParseKey(const std::string& text);
 CLI::Option* AddKeyOption(CLI::App& command, std::string& text);
 int32_t KeyOf(const std::string& text);  // 0 for an empty text
 
-// Maps a method name of the command line (lh5, lzh, non, rle) to its MethodIndex.
+// The command line names a method by its identifier in lower case: "lh5" for "LH5".
+std::string MethodName(uint8_t method);
+// The names of these methods, for a check of an option's value.
+std::vector<std::string> MethodNames(std::initializer_list<uint8_t> methods);
+// The MethodIndex of a method name; TUsageError for a name that is none.
 uint8_t MethodOfName(const std::string& name);
 
 // Text as a terminal may show it: control bytes (below 0x20, 0x7F, and the C1 controls

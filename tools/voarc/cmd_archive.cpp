@@ -217,7 +217,7 @@ void RegisterArchiveCommands(CLI::App& app, TGlobalOptions& global) {
   auto create_options = std::make_shared<TCreateOptions>();
   auto* create = app.add_subcommand("create", "write a new archive of files and folders");
   create->add_option("-m,--method", create_options->Method, "lh5 (default), lzh or non")
-      ->check(CLI::IsMember({"lh5", "lzh", "non"}));
+      ->check(CLI::IsMember(MethodNames({kMethodLh5, kMethodLzh, kMethodNon})));
   AddKeyOption(*create, create_options->Key);
   create
       ->add_option("-j,--jobs", create_options->Jobs,

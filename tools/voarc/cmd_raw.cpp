@@ -38,13 +38,13 @@ void RegisterRawCommands(CLI::App& app, TGlobalOptions&) {
 
   auto* compress = raw->add_subcommand("compress", "compress standard input to standard output");
   compress->add_option("-m,--method", options->Method, "lh5 or lzh")
-      ->check(CLI::IsMember({"lh5", "lzh"}))
+      ->check(CLI::IsMember(MethodNames({kMethodLh5, kMethodLzh})))
       ->required();
   compress->callback([options] { RunRaw(TCodecMode::Compress, *options); });
 
   auto* expand = raw->add_subcommand("expand", "expand standard input to standard output");
   expand->add_option("-m,--method", options->Method, "lh5, lzh or rle")
-      ->check(CLI::IsMember({"lh5", "lzh", "rle"}))
+      ->check(CLI::IsMember(MethodNames({kMethodLh5, kMethodLzh, kMethodRle})))
       ->required();
   expand->add_option("-n,--size", options->Size, "number of bytes the stream expands to")
       ->check(CLI::Range(0, kUnbounded))

@@ -11,7 +11,8 @@
 #include "archive/inspect.h"
 #include "archive/writer.h"
 #include "core/file_stream.h"
-#include "core/memory_stream.h"
+#include "core/little_endian.h"
+#include "core/os.h"
 #include "core/stdio_stream.h"
 #include "core/temp_file.h"
 #include "loader/payload.h"
@@ -35,16 +36,63 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
-uint32_t ReadLittleEndian32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+// Info reads a loader file a chunk at a time: a setup may be far larger than memory should be.
+constexpr std::size_t kInfoChunk = std::size_t{1} << 20;
+
+// The bytes [start, start + size) of a stream, as a stream of their own.
+class TStreamWindow final : public TStream {
+ public:
+  TStreamWindow(TStream& inner, int64_t start, int64_t size)
+      : Inner(inner), Start(start), Length(size) {}
+  std::size_t Read(void* buffer, std::size_t count) override {
+    const int64_t left = std::max<int64_t>(Length - Pos, 0);
+    count = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(count), left));
+    if (count == 0 || Inner.Seek(Start + Pos, TSeekOrigin::Begin) < 0) return 0;
+    const std::size_t got = Inner.Read(buffer, count);
+    Pos += static_cast<int64_t>(got);
+    return got;
+  }
+  std::size_t Write(const void*, std::size_t) override { return 0; }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    const int64_t base = origin == TSeekOrigin::Begin     ? 0
+                         : origin == TSeekOrigin::Current ? Pos
+                                                          : Length;
+    if (base + offset < 0) return -1;
+    return Pos = base + offset;
+  }
+  int64_t Size() override { return Length; }
+
+ private:
+  TStream& Inner;
+  int64_t Start;
+  int64_t Length;
+  int64_t Pos = 0;
+};
+
+struct TFileStamp {
+  int64_t ValueAt = 0;
+  bool Patched = false;
+};
+
+// The first stamp of a file, searched in overlapping chunks so that one across a chunk's end
+// lies whole in the next.
+std::optional<TFileStamp> FindFileStamp(TStream& file) {
+  std::vector<uint8_t> chunk(kInfoChunk);
+  for (int64_t base = 0;; base += static_cast<int64_t>(chunk.size() - kPayloadStampSize + 1)) {
+    file.SetPosition(base);
+    const std::size_t n = file.Read(chunk.data(), chunk.size());
+    if (const auto stamp = FindStubStamp(std::span(chunk.data(), n)))
+      return TFileStamp{base + static_cast<int64_t>(stamp->ValueAt), stamp->Patched};
+    if (n < chunk.size()) return std::nullopt;
+  }
 }
 
-// Where the stamp's value begins: right behind the first marker in the file.
-std::optional<std::size_t> FindStampValue(const std::vector<uint8_t>& file) {
-  const auto marker = PayloadMarker();
-  const auto at = std::search(file.begin(), file.end(), marker.begin(), marker.end());
-  if (at == file.end()) return std::nullopt;
-  return static_cast<std::size_t>(at - file.begin()) + marker.size();
+template <typename T>
+T ReadLittleEndianAt(TStream& file, int64_t at) {
+  uint8_t bytes[sizeof(T)] = {};
+  file.SetPosition(at);
+  file.ReadBuffer(bytes, sizeof bytes);
+  return LoadLittleEndian<T>(bytes);
 }
 
 struct TSfxOptions {
@@ -78,37 +126,28 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
   if (options.Installer.empty() && options.Inputs.size() != 1)
     throw TUsageError("sfx takes one ARCHIVE, or --installer FILE and further items");
   const std::string stub_path = LocateStub(options.Stub);
-  std::vector<uint8_t> image = ReadWholeFile(stub_path);
-  const auto value = FindStampValue(image);
-  if (!value || *value + 4 > image.size())
-    throw TToolError(stub_path + " is not a loader stub: it holds no payload stamp");
-  if (image[*value] != kUnpatchedStampByte)
-    throw TToolError(stub_path + " already carries a payload");
+  const std::vector<uint8_t> image = ReadWholeFile(stub_path);
+  const auto stamp = FindStubStamp(image);
+  if (!stamp) throw TToolError(stub_path + " is not a loader stub: it holds no payload stamp");
+  if (stamp->Patched) throw TToolError(stub_path + " already carries a payload");
   // A signature covers the whole file as it was signed: a payload appended behind it breaks it.
   if (const auto pe = ReadPeImage(image); pe && pe->Signed())
     throw TToolError(stub_path +
                      " is signed, and a payload attached to it would break its signature: build "
                      "the setup from the unsigned stub and sign the setup after building it");
-  // The loader refuses an offset whose low byte reads as the unpatched mark; one byte of
-  // padding behind the image moves the block off it.
-  if ((image.size() & 0xFF) == kUnpatchedStampByte) image.push_back(0);
-  const auto offset = static_cast<uint32_t>(image.size());
-  for (unsigned i = 0; i < 4; ++i) image[*value + i] = static_cast<uint8_t>(offset >> (8 * i));
 
   // Whole and checked, or not at all: written beside OUT, given the stub's mode, then renamed
-  // into place. The block's length is written once the archive behind it is complete.
+  // into place. The stub, the block and the archive stream straight into it.
   TTempFile out(options.Output);
   TFileStream& stream = out.Stream();
-  stream.WriteBuffer(image.data(), image.size());
-  std::array<uint8_t, 4> length{};
-  stream.WriteBuffer(length.data(), length.size());
-  const int64_t start = stream.Position();
   std::string label;
-  if (options.Installer.empty()) {
-    label = options.Inputs.front();
-    TFileStream archive(label, kOpenReadShared);
-    stream.CopyFrom(archive, 0);
-  } else {
+  const auto writeArchive = [&](TStream& target) {
+    if (options.Installer.empty()) {
+      label = options.Inputs.front();
+      TFileStream archive(label, kOpenReadShared);
+      target.CopyFrom(archive, 0);
+      return;
+    }
     label = "the archive for " + options.Output;
     TWriterEntry installer{kInstallerEntryName, options.Installer, std::nullopt};
     installer.Coded = true;  // so that the loader's checksum covers it
@@ -116,14 +155,11 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
     for (const std::string& item : options.Inputs) AddItem(item, entries);
     TWriterOptions writer;
     writer.Threads = std::max(1u, std::thread::hardware_concurrency());
-    WriteArchiveTo(stream, std::move(entries), writer, options.Output);
-  }
-  const int64_t archiveSize = stream.Size() - start;
-  if (archiveSize > int64_t{0x7FFFFFFF} - offset)
-    throw TToolError("the archive is too large for a payload");
-  for (unsigned i = 0; i < 4; ++i) length[i] = static_cast<uint8_t>(archiveSize >> (8 * i));
-  stream.SetPosition(offset);
-  stream.WriteBuffer(length.data(), length.size());
+    WriteArchiveTo(target, std::move(entries), writer, options.Output);
+  };
+  const int64_t offset = AttachPayload(stream, image, writeArchive);
+  const int64_t start = offset + static_cast<int64_t>(kPayloadLengthSize);
+  const int64_t archiveSize = stream.Position() - start;
   stream.SetPosition(start);
   CheckPayloadArchive(global, stream, label);
   out.CopyPermissionsFrom(stub_path);
@@ -135,13 +171,18 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
 }
 
 void Info(const std::string& path) {
-  const std::vector<uint8_t> file = ReadWholeFile(path);
-  const auto value = FindStampValue(file);
-  if (!value || *value + 4 > file.size()) {
+  TFileStream file(path, kOpenReadShared);
+  const int64_t fileSize = file.Size();
+  const auto stamp = FindFileStamp(file);
+  if (!stamp) {
     std::printf("%s: no payload stamp; not a loader\n", TerminalText(path).c_str());
     throw TExit{kExitDataError};
   }
-  if (const auto pe = ReadPeImage(file)) {
+  // An image's headers lie at its start.
+  std::vector<uint8_t> head(static_cast<std::size_t>(std::min<int64_t>(fileSize, kInfoChunk)));
+  file.SetPosition(0);
+  file.ReadBuffer(head.data(), head.size());
+  if (const auto pe = ReadPeImage(head)) {
     std::printf("image:          %s\n", pe->Describe().c_str());
     if (pe->Signed())
       std::printf("signature:      certificate table at offset %u, %u bytes (not verified here)\n",
@@ -149,27 +190,27 @@ void Info(const std::string& path) {
     else
       std::printf("signature:      none\n");
   }
-  std::printf("stamp:          at offset %zu\n", *value - kPayloadMarkerSize);
-  if (file[*value] == kUnpatchedStampByte) {
+  std::printf("stamp:          at offset %lld\n",
+              static_cast<long long>(stamp->ValueAt - static_cast<int64_t>(kPayloadMarkerSize)));
+  if (!stamp->Patched) {
     std::printf("payload:        none (a stub without payload)\n");
     return;
   }
-  const auto offset = static_cast<int32_t>(ReadLittleEndian32(&file[*value]));
-  if (offset <= 0 || static_cast<uint64_t>(offset) + 4 > file.size()) {
+  const auto offset = ReadLittleEndianAt<int32_t>(file, stamp->ValueAt);
+  if (offset <= 0 || offset + static_cast<int64_t>(kPayloadLengthSize) > fileSize) {
     std::printf("payload offset: %d, outside the file: the loader finds no payload\n", offset);
     throw TExit{kExitDataError};
   }
-  const uint32_t length = ReadLittleEndian32(&file[static_cast<std::size_t>(offset)]);
+  const auto length = ReadLittleEndianAt<uint32_t>(file, offset);
   std::printf("payload offset: %d\npayload length: %u\n", offset, length);
-  const std::size_t start = static_cast<std::size_t>(offset) + 4;
-  const std::size_t available = file.size() - start;
+  const int64_t start = offset + static_cast<int64_t>(kPayloadLengthSize);
+  const int64_t available = fileSize - start;
   if (length > available) {
-    std::printf("payload:        cut short: %zu of %u bytes present\n", available, length);
+    std::printf("payload:        cut short: %lld of %u bytes present\n",
+                static_cast<long long>(available), length);
     throw TExit{kExitDataError};
   }
-  TMemoryStream archive(
-      std::vector<uint8_t>(file.begin() + static_cast<std::ptrdiff_t>(start),
-                           file.begin() + static_cast<std::ptrdiff_t>(start + length)));
+  TStreamWindow archive(file, start, length);
   TVoViriDudodado component;
   const TArchiveListing listing = ListArchive(component, archive);
   std::printf("archive:        method %.3s, %zu entries, %d bytes expanded\n",

@@ -11,8 +11,6 @@ namespace vo::voarc {
 
 namespace {
 
-constexpr std::size_t kMethodNames = std::size(CompressIDs);
-
 std::string Printf(const char* format, auto... values) {
   char line[512];
   std::snprintf(line, sizeof line, format, values...);
@@ -57,10 +55,6 @@ std::string FormatDosDateTime(uint32_t fileDateTime, char separator) {
                 separator, time >> 11, (time >> 5) & 63, (time & 31) * 2);
 }
 
-std::string MethodIdentifier(uint8_t method) {
-  return method < kMethodNames ? CompressIDs[method] : Printf("#%u", method);
-}
-
 std::string FormatListingTable(const TArchiveListing& listing) {
   std::string out = Printf("%-6s %12s %12s %6s  %-19s  %s\n", "Method", "Size", "Compressed",
                            "Ratio", "Modified", "Name");
@@ -95,7 +89,7 @@ std::string FormatListingJson(const TArchiveListing& listing) {
   for (const TListedEntry& entry : listing.Entries) {
     const TEntryHeader& h = entry.Header;
     const std::string method =
-        h.Method < kMethodNames ? JsonString(CompressIDs[h.Method]) : std::string("null");
+        h.Method < std::size(CompressIDs) ? JsonString(CompressIDs[h.Method]) : std::string("null");
     out += separator;
     out += "  {\"name\": " + JsonString(entry.Name) + ", \"method\": " + method +
            Printf(

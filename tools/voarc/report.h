@@ -11,7 +11,6 @@ namespace vo::voarc {
 
 // "2001-11-25 14:41:56" from a DOS date and time; separator 'T' gives ISO 8601.
 std::string FormatDosDateTime(uint32_t fileDateTime, char separator = ' ');
-std::string MethodIdentifier(uint8_t method);  // "LH5", or "#7" for a method without a name
 std::string FormatListingTable(const TArchiveListing& listing);
 std::string FormatListingJson(const TArchiveListing& listing);
 

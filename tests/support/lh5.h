@@ -3,15 +3,13 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "codec/engine.h"
-#include "test_data.h"
-#include "test_streams.h"
+#include "tests/support/bytes.h"
+#include "tests/support/streams.h"
 
 namespace vo::test {
 
@@ -48,13 +46,6 @@ inline ByteVector ZeroRunBytes(std::size_t n, uint32_t seed) {
   std::mt19937 random(seed);
   ByteVector out(n);
   for (uint8_t& b : out) b = kLetters[random() % std::size(kLetters)];
-  return out;
-}
-
-inline ByteVector ReadFileBytes(const std::string& path, std::size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  ByteVector out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (out.size() > limit) out.resize(limit);
   return out;
 }
 

@@ -6,13 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/bytes.h"
+
 namespace vo::test {
-
-using TBytes = std::vector<uint8_t>;
-
-inline void PutLE(TBytes& out, uint32_t value, int width) {
-  for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
 
 inline TBytes ArchiveHeaderBytes(const std::string& methodID, int32_t total, uint8_t type = 1,
                                  int32_t lock = 0) {

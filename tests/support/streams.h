@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/memory_stream.h"
+#include "tests/support/bytes.h"
 
 namespace vo::test {
 
@@ -34,13 +35,5 @@ class TRecordingStream final : public TStream {
   std::vector<std::size_t> WriteCalls;
   std::size_t Accept = std::numeric_limits<std::size_t>::max();  // bytes it takes in all
 };
-
-inline std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
-
-inline uint32_t ByteSum(const std::vector<uint8_t>& data) {
-  uint32_t sum = 0;
-  for (uint8_t b : data) sum += b;
-  return sum;
-}
 
 }  // namespace vo::test

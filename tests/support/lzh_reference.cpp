@@ -1,4 +1,4 @@
-#include "lzh_reference.h"
+#include "tests/support/lzh_reference.h"
 
 #include <stdexcept>
 #include <string>
