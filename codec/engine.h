@@ -29,6 +29,9 @@ struct TCodecSettings {
   TShowProgressEvent OnShowProgress;
   int32_t Key = 0;
   int32_t CompressReserve = 0;
+  // Give up the processor at each buffer, for a program whose window must stay responsive
+  // while it expands; a command-line run has no window and only loses its time slice to it.
+  bool YieldProcessor = false;
 };
 
 int32_t ProgressPercent(int32_t done, int32_t total);
@@ -133,7 +136,10 @@ class TCodecRun {
   void WriteSinkBuffer();
   [[noreturn]] static void RaiseSinkLimit();
 
+  void YieldIfAsked() const;
+
   TShowProgressEvent ProgressCallback;
+  bool YieldEachBuffer;
   TStream& SinkStream;
   TStream& SourceStream;
   int32_t SourceCount;
