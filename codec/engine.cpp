@@ -55,11 +55,39 @@ bool TCodecRun::RefillSource() {
   if (ProgressCallback) {
     int32_t percent = ProgressPercent(SourceCount - SourceRemaining, SourceCount);
     ProgressCallback(percent);
-    if (percent == -1) return false;
+    if (percent == -1) {
+      InputCancelled = true;
+      return false;
+    }
   }
   YieldIfAsked();
   EndOfInput = false;
   return true;
+}
+
+bool TCodecRun::RefillInputSpan(const uint8_t*& next, const uint8_t*& end) {
+  // After a cancel no byte counts: the chunk read with it is never expanded.
+  if (InputCancelled || !RefillSource()) {
+    next = end = SourceBuffer.data();
+    return false;
+  }
+  uint8_t* const chunk = SourceBuffer.data();
+  const std::size_t n = SourceEnd;
+  uint32_t sum = 0;
+  for (std::size_t i = 0; i < n; ++i) sum += chunk[i];
+  SourceSum += sum;
+  if (UnscrambleInput) {
+    for (std::size_t i = 0; i < n; ++i) chunk[i] = ScrambleByte(chunk[i]);
+  }
+  SourcePos = SourceEnd;
+  next = chunk;
+  end = chunk + n;
+  return true;
+}
+
+void TCodecRun::RaiseInputEnded() const {
+  if (InputCancelled) throw ECancelled(kMsgCancelled);
+  throw EReadError(kMsgDataEndsEarly);
 }
 
 void TCodecRun::WriteSinkBuffer() {

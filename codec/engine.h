@@ -83,6 +83,15 @@ class TCodecRun {
     SinkCount += 4;
   }
 
+  // The expanders' view of the input: the plain bytes of the next chunk, unscrambled, with the
+  // same read, progress report and cancel as the refill of GetSourceByte. False, with
+  // EndOfInput set, when no chunk follows: the source is used up or the handler cancelled.
+  bool RefillInputSpan(const uint8_t*& next, const uint8_t*& end);
+
+  // Raised by an expander that needs input past the end: a read error for data that ends
+  // early, or ECancelled when the progress handler ended the input.
+  [[noreturn]] void RaiseInputEnded() const;
+
   // Untaken bytes of SourceBuffer: as many GetSourceByte calls as this need no refill.
   std::size_t SourceBuffered() const { return SourceEnd - SourcePos; }
 
@@ -120,6 +129,7 @@ class TCodecRun {
   void FlushSink();
 
   bool EndOfInput = false;
+  bool InputCancelled = false;  // the progress handler answered -1
   uint32_t SourceSum = 0;
   uint32_t SinkSum = 0;
   int32_t SinkLimit;
