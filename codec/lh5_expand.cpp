@@ -21,8 +21,9 @@ constexpr unsigned kPeekBits = 16;
 constexpr unsigned kMaxOffsetExtraBits = kOffsetSymbolCount - 2;
 // An item: a literal/length code, an offset code and the offset's extra bits.
 constexpr unsigned kMaxItemBits = 2 * kMaxCodeLength + kMaxOffsetExtraBits;
-// One refill before each item of the fast loop serves the whole item.
-static_assert(kMaxItemBits <= TFastBits::kRefilledBits);
+// One refill before each item of the fast loop serves the whole item, and leaves the lookup
+// width of the next item's code ahead for its early lookup.
+static_assert(kMaxItemBits + kSymbolTableBits <= TFastBits::kRefilledBits);
 // The fast loop starts an item only with a word of the chunk unread; the bits it leaves ahead
 // keep the careful reader's lookahead, so it never ends where that reader would have read on.
 static_assert(kMaxItemBits + kPeekBits <= TFastBits::kRefilledBits + 8);
@@ -37,6 +38,7 @@ constexpr uint32_t kCodeLengthMask = 0x1F;
 constexpr int kExtraBitsShift = 21;
 constexpr uint32_t kExtraBitsMask = 0x1F;
 constexpr uint32_t kWholeCode = 1u << 31;
+constexpr int kWalkStepsShift = 16;
 
 [[noreturn]] void RaiseBadTable() {
   throw ELZHBadDecodeTable(kMsgBadDecodeTable);
@@ -75,16 +77,17 @@ class TLh5Expander {
   }
 
   // Walks the tree below a lookup entry, one bit per step from the top bit of bits on; returns
-  // the symbol and how many bits the walk took.
-  unsigned WalkTree(unsigned j, unsigned n, uint64_t bits, unsigned& steps) const {
+  // the symbol, and in the bits from kWalkStepsShift on how many steps the walk took. Out of
+  // line and by value, so that the fast loops keep their registers.
+  [[gnu::noinline]] uint32_t WalkTree(unsigned j, unsigned n, uint64_t bits) const {
     if (j == kUnfilledEntry) RaiseBadTable();
-    steps = 0;
+    uint32_t steps = 0;
     do {
       j = (bits >> 63) != 0 ? S.OneChild[j] : S.ZeroChild[j];
       bits <<= 1;
       ++steps;
     } while (j >= n);
-    return j;
+    return j | steps << kWalkStepsShift;
   }
 
   void ReadSmallLengths(int count, int width, int skip);
@@ -94,8 +97,6 @@ class TLh5Expander {
   unsigned DecodeSymbol();
   std::size_t DecodeDistance();
   void FastLoop();
-  [[gnu::noinline]] unsigned FastLongSymbol(TFastBits& bits, uint32_t entry) const;
-  [[gnu::noinline]] std::size_t FastLongDistance(TFastBits& bits, uint32_t entry) const;
 
   TLh5Storage& S;
   TSymbolTable& SymbolTable;
@@ -150,9 +151,8 @@ void TLh5Expander::ReadSymbolLengths() {
   while (i < m) {
     unsigned t = S.SmallTable[PeekBits(kSmallTableBits)];
     if (t >= kLengthCodeCount) {
-      unsigned steps = 0;
-      t = WalkTree(t, kLengthCodeCount, uint64_t{PeekBits(kPeekBits)} << (64 - kSmallTableBits),
-                   steps);
+      t = WalkTree(t, kLengthCodeCount, uint64_t{PeekBits(kPeekBits)} << (64 - kSmallTableBits)) &
+          kEntryValueMask;
     }
     Lh5SkipBits(S.SmallLengths[t]);
     if (t > kZeroRunLongSymbol) {
@@ -213,11 +213,10 @@ unsigned TLh5Expander::DecodeSymbol() {
   }
   if (entry == kUnfilledEntry) RaiseBadTable();  // before its bits, which may not be there
   Lh5SkipBits(kSymbolTableBits);
-  unsigned steps = 0;
-  const unsigned j =
-      WalkTree(entry, kSymbolCount, uint64_t{PeekBits(kPeekBits)} << (64 - kPeekBits), steps);
-  Lh5SkipBits(steps);
-  return j;
+  const uint32_t walked =
+      WalkTree(entry, kSymbolCount, uint64_t{PeekBits(kPeekBits)} << (64 - kPeekBits));
+  Lh5SkipBits(walked >> kWalkStepsShift);
+  return walked & kEntryValueMask;
 }
 
 // The distance back to a match's first byte: its offset plus one.
@@ -231,50 +230,39 @@ std::size_t TLh5Expander::DecodeDistance() {
   }
   if (entry == kUnfilledEntry) RaiseBadTable();
   Lh5SkipBits(kSmallTableBits);
-  unsigned steps = 0;
-  j = WalkTree(j, kOffsetSymbolCount, uint64_t{PeekBits(kPeekBits)} << (64 - kPeekBits), steps);
-  Lh5SkipBits(steps);
+  const uint32_t walked =
+      WalkTree(j, kOffsetSymbolCount, uint64_t{PeekBits(kPeekBits)} << (64 - kPeekBits));
+  Lh5SkipBits(walked >> kWalkStepsShift);
+  j = walked & kEntryValueMask;
   if (j == 0) return 1;
   return (std::size_t{1} << (j - 1)) + Lh5TakeBits(j - 1) + 1;
 }
 
-unsigned TLh5Expander::FastLongSymbol(TFastBits& bits, uint32_t entry) const {
-  bits.Skip(kSymbolTableBits);
-  unsigned steps = 0;
-  const unsigned j = WalkTree(entry, kSymbolCount, bits.Bits, steps);
-  bits.Skip(steps);
-  return j;
-}
-
-std::size_t TLh5Expander::FastLongDistance(TFastBits& bits, uint32_t entry) const {
-  bits.Skip(kSmallTableBits);
-  unsigned steps = 0;
-  const unsigned j = WalkTree(entry, kOffsetSymbolCount, bits.Bits, steps);
-  bits.Skip(steps);
-  if (j == 0) return 1;
-  return (std::size_t{1} << (j - 1)) + bits.Take(j - 1) + 1;
-}
-
-// Items of the current block while a whole item fits in the chunk and the window at hand.
+// Items of the current block while a whole item fits in the chunk and the window at hand. The
+// lookup of each item comes before the refill that serves it: at least a code's lookup width
+// is left ahead after any item, so the two loads need not wait for each other.
 void TLh5Expander::FastLoop() {
   TFastBits bits = In.Fast();
   const uint8_t* const inEnd = In.FastEnd();
   uint8_t* out = Output.Out;
   uint8_t* const outEnd = Output.FastEnd(kMaxMatch);
   unsigned left = S.BlockSymbolsLeft;
+  uint32_t entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
   while (left != 0 && out < outEnd && bits.Next < inEnd) {
     --left;
     bits.Refill();
-    const uint32_t entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
     unsigned s;
     if ((entry & kWholeCode) != 0) {
       bits.Skip(CodeLengthOf(entry));
       s = entry & kEntryValueMask;
     } else {
-      s = FastLongSymbol(bits, entry);
+      const uint32_t walked = WalkTree(entry, kSymbolCount, bits.Bits << kSymbolTableBits);
+      bits.Skip(kSymbolTableBits + (walked >> kWalkStepsShift));
+      s = walked & kEntryValueMask;
     }
     if (s < kFirstLengthSymbol) {
       *out++ = static_cast<uint8_t>(s);
+      entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
       continue;
     }
     const uint32_t o = OffsetLookup[bits.Peek(kSmallTableBits)];
@@ -283,8 +271,12 @@ void TLh5Expander::FastLoop() {
       bits.Skip(CodeLengthOf(o));
       distance = (o & kEntryValueMask) + bits.Take(o >> kExtraBitsShift & kExtraBitsMask) + 1;
     } else {
-      distance = FastLongDistance(bits, o);
+      const uint32_t walked = WalkTree(o, kOffsetSymbolCount, bits.Bits << kSmallTableBits);
+      bits.Skip(kSmallTableBits + (walked >> kWalkStepsShift));
+      const unsigned j = walked & kEntryValueMask;
+      distance = j == 0 ? 1 : (std::size_t{1} << (j - 1)) + bits.Take(j - 1) + 1;
     }
+    entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
     out = CopyMatch(out, distance, s - kLengthBase);
   }
   S.BlockSymbolsLeft = static_cast<uint16_t>(left);
