@@ -135,13 +135,15 @@ struct TFastBits {
     Count |= kRefilledBits;
   }
   unsigned Peek(unsigned n) const { return static_cast<unsigned>(Bits >> (64 - n)); }
+  // The same for n from 0 to 32.
+  unsigned Peek0(unsigned n) const { return static_cast<unsigned>((Bits >> 1) >> (63 - n)); }
   void Skip(unsigned n) {
     Bits <<= n;
     Count -= n;
   }
   // The next n bits (0 to 32) as a number.
   unsigned Take(unsigned n) {
-    const auto x = static_cast<unsigned>((Bits >> 1) >> (63 - n));
+    const unsigned x = Peek0(n);
     Skip(n);
     return x;
   }

@@ -29,23 +29,32 @@ static_assert(kMaxItemBits + kSymbolTableBits <= TFastBits::kRefilledBits);
 static_assert(kMaxItemBits + kPeekBits <= TFastBits::kRefilledBits + 8);
 constexpr std::size_t kOutputRoom = 4 * kWindowSize;  // bytes written between two slides
 
-// A lookup entry: for a whole code its value, its length and a flag; otherwise the tree node
-// the code continues in. Literal/length entries hold the symbol, offset entries the offset
-// that the code and its extra bits add to.
-constexpr uint32_t kEntryValueMask = 0xFFFF;
-constexpr int kCodeLengthShift = 16;
-constexpr uint32_t kCodeLengthMask = 0x1F;
-constexpr int kExtraBitsShift = 21;
+// A lookup entry: for a whole code its length in the low bits (where a shift by the entry
+// finds it without masking), its value and a flag; otherwise the tree node the code continues
+// in. Literal/length entries hold the symbol; offset entries the distance back that the extra
+// bits add to, how many extra bits follow, and as length the code's and theirs together.
+constexpr uint32_t kCodeLengthMask = 0x3F;
+constexpr int kExtraBitsShift = 6;
 constexpr uint32_t kExtraBitsMask = 0x1F;
+constexpr int kEntryValueShift = 16;
+constexpr uint32_t kEntryValueMask = 0x7FFF;
 constexpr uint32_t kWholeCode = 1u << 31;
+static_assert(kMaxCodeLength <= kCodeLengthMask && kMaxOffsetExtraBits <= kExtraBitsMask);
+static_assert(kWindowSize <= kEntryValueMask && kSymbolCount <= kEntryValueMask);
+// A tree walk returns the symbol in its low bits and its steps from this bit on.
 constexpr int kWalkStepsShift = 16;
+constexpr uint32_t kWalkSymbolMask = 0xFFFF;
 
 [[noreturn]] void RaiseBadTable() {
   throw ELZHBadDecodeTable(kMsgBadDecodeTable);
 }
 
 unsigned CodeLengthOf(uint32_t entry) {
-  return entry >> kCodeLengthShift & kCodeLengthMask;
+  return entry & kCodeLengthMask;
+}
+
+unsigned ValueOf(uint32_t entry) {
+  return entry >> kEntryValueShift & kEntryValueMask;
 }
 
 class TLh5Expander {
@@ -152,7 +161,7 @@ void TLh5Expander::ReadSymbolLengths() {
     unsigned t = S.SmallTable[PeekBits(kSmallTableBits)];
     if (t >= kLengthCodeCount) {
       t = WalkTree(t, kLengthCodeCount, uint64_t{PeekBits(kPeekBits)} << (64 - kSmallTableBits)) &
-          kEntryValueMask;
+          kWalkSymbolMask;
     }
     Lh5SkipBits(S.SmallLengths[t]);
     if (t > kZeroRunLongSymbol) {
@@ -187,7 +196,7 @@ void TLh5Expander::BuildLookups() {
   for (std::size_t i = 0; i < SymbolLookup.size(); ++i) {
     const unsigned j = SymbolTable[i];
     SymbolLookup[i] =
-        j < kSymbolCount ? j | uint32_t{S.SymbolLengths[j]} << kCodeLengthShift | kWholeCode : j;
+        j < kSymbolCount ? j << kEntryValueShift | S.SymbolLengths[j] | kWholeCode : j;
   }
   for (std::size_t i = 0; i < OffsetLookup.size(); ++i) {
     const unsigned j = S.SmallTable[i];
@@ -195,11 +204,12 @@ void TLh5Expander::BuildLookups() {
       OffsetLookup[i] = j;
       continue;
     }
-    // Offset symbol j stands for 2^(j-1) and j-1 extra bits; symbol 0 for offset 0.
+    // Offset symbol j stands for 2^(j-1) and j-1 extra bits; symbol 0 for offset 0. The
+    // distance is one more than the offset.
     const uint32_t extra = j == 0 ? 0 : j - 1;
-    const uint32_t base = j == 0 ? 0 : 1u << extra;
-    OffsetLookup[i] = base | uint32_t{S.SmallLengths[j]} << kCodeLengthShift |
-                      extra << kExtraBitsShift | kWholeCode;
+    const uint32_t distance = (j == 0 ? 0 : 1u << extra) + 1;
+    OffsetLookup[i] = distance << kEntryValueShift | extra << kExtraBitsShift |
+                      (S.SmallLengths[j] + extra) | kWholeCode;
   }
 }
 
@@ -209,14 +219,14 @@ unsigned TLh5Expander::DecodeSymbol() {
   const uint32_t entry = SymbolLookup[PeekBits(kSymbolTableBits)];
   if ((entry & kWholeCode) != 0) {
     Lh5SkipBits(CodeLengthOf(entry));
-    return entry & kEntryValueMask;
+    return ValueOf(entry);
   }
   if (entry == kUnfilledEntry) RaiseBadTable();  // before its bits, which may not be there
   Lh5SkipBits(kSymbolTableBits);
   const uint32_t walked =
       WalkTree(entry, kSymbolCount, uint64_t{PeekBits(kPeekBits)} << (64 - kPeekBits));
   Lh5SkipBits(walked >> kWalkStepsShift);
-  return walked & kEntryValueMask;
+  return walked & kWalkSymbolMask;
 }
 
 // The distance back to a match's first byte: its offset plus one.
@@ -224,16 +234,16 @@ std::size_t TLh5Expander::DecodeDistance() {
   const uint32_t entry = OffsetLookup[PeekBits(kSmallTableBits)];
   unsigned j = entry;
   if ((entry & kWholeCode) != 0) {
-    Lh5SkipBits(CodeLengthOf(entry));
     const unsigned extra = entry >> kExtraBitsShift & kExtraBitsMask;
-    return (entry & kEntryValueMask) + Lh5TakeBits(extra) + 1;
+    Lh5SkipBits(CodeLengthOf(entry) - extra);
+    return ValueOf(entry) + Lh5TakeBits(extra);
   }
   if (entry == kUnfilledEntry) RaiseBadTable();
   Lh5SkipBits(kSmallTableBits);
   const uint32_t walked =
       WalkTree(j, kOffsetSymbolCount, uint64_t{PeekBits(kPeekBits)} << (64 - kPeekBits));
   Lh5SkipBits(walked >> kWalkStepsShift);
-  j = walked & kEntryValueMask;
+  j = walked & kWalkSymbolMask;
   if (j == 0) return 1;
   return (std::size_t{1} << (j - 1)) + Lh5TakeBits(j - 1) + 1;
 }
@@ -254,11 +264,11 @@ void TLh5Expander::FastLoop() {
     unsigned s;
     if ((entry & kWholeCode) != 0) {
       bits.Skip(CodeLengthOf(entry));
-      s = entry & kEntryValueMask;
+      s = ValueOf(entry);
     } else {
       const uint32_t walked = WalkTree(entry, kSymbolCount, bits.Bits << kSymbolTableBits);
       bits.Skip(kSymbolTableBits + (walked >> kWalkStepsShift));
-      s = walked & kEntryValueMask;
+      s = walked & kWalkSymbolMask;
     }
     if (s < kFirstLengthSymbol) {
       *out++ = static_cast<uint8_t>(s);
@@ -268,12 +278,14 @@ void TLh5Expander::FastLoop() {
     const uint32_t o = OffsetLookup[bits.Peek(kSmallTableBits)];
     std::size_t distance;
     if ((o & kWholeCode) != 0) {
+      // The extra bits are the last of the code and extra bits taken together.
+      const unsigned extraMask = (1u << (o >> kExtraBitsShift & kExtraBitsMask)) - 1;
+      distance = ValueOf(o) + (bits.Peek0(CodeLengthOf(o)) & extraMask);
       bits.Skip(CodeLengthOf(o));
-      distance = (o & kEntryValueMask) + bits.Take(o >> kExtraBitsShift & kExtraBitsMask) + 1;
     } else {
       const uint32_t walked = WalkTree(o, kOffsetSymbolCount, bits.Bits << kSmallTableBits);
       bits.Skip(kSmallTableBits + (walked >> kWalkStepsShift));
-      const unsigned j = walked & kEntryValueMask;
+      const unsigned j = walked & kWalkSymbolMask;
       distance = j == 0 ? 1 : (std::size_t{1} << (j - 1)) + bits.Take(j - 1) + 1;
     }
     entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
