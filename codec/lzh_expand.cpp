@@ -36,20 +36,57 @@ static_assert(kLongestCode + kMaxOffsetBits + TLzhBitReader::kDueBits <=
               TFastBits::kRefilledBits + 8);
 constexpr std::size_t kOutputRoom = 4 * kWindowSize;  // bytes written between two slides
 
-void FastLoop(TLzhModel& model, TExpandInput& in, TExpandOutput& output) {
+// The first kTopBits steps of every walk from the root, cached: a leaf and the bits to it, or
+// the node reached after kTopBits bits. Nodes near the root seldom move, so the cache is built
+// again only when one it passed has (the model marks the positions it watches).
+constexpr unsigned kTopBits = 5;
+constexpr unsigned kTopLengthShift = 12;
+constexpr uint32_t kTopNodeMask = (1u << kTopLengthShift) - 1;
+static_assert(kLeafBase + kSymbolCount <= kTopNodeMask);
+
+class TTopWalks {
+ public:
+  // The cached walk for the next kTopBits bits v of the stream.
+  uint32_t Walk(TLzhModel& model, unsigned v) {
+    if (model.WatchedMoved) Rebuild(model);
+    return Table[v];
+  }
+
+ private:
+  void Rebuild(TLzhModel& model) {
+    model.Watched.fill(0);
+    for (unsigned v = 0; v < Table.size(); ++v) {
+      unsigned m = model.NodeChild[kRoot];
+      unsigned depth = 0;
+      while (depth < kTopBits && m < kLeafBase) {
+        const unsigned at = m + (v >> (kTopBits - 1 - depth) & 1u);
+        model.Watched[at] = 1;
+        m = model.NodeChild[at];
+        ++depth;
+      }
+      Table[v] = m | depth << kTopLengthShift;
+    }
+    model.WatchedMoved = false;
+  }
+
+  std::array<uint32_t, 1u << kTopBits> Table;
+};
+
+void FastLoop(TLzhModel& model, TTopWalks& top, TExpandInput& in, TExpandOutput& output) {
   TFastBits bits = in.Fast();
   const uint8_t* const inEnd = in.FastEnd();
   uint8_t* out = output.Out;
   uint8_t* const outEnd = output.FastEnd(kMaxMatch);
   while (out < outEnd && bits.Next < inEnd) {
     bits.Refill();
-    unsigned m = model.NodeChild[kRoot];
-    unsigned length = 0;
+    const uint32_t cached = top.Walk(model, bits.Peek(kTopBits));
+    unsigned m = cached & kTopNodeMask;
+    unsigned length = cached >> kTopLengthShift;
     while (m < kLeafBase)
       m = model.NodeChild[m + static_cast<unsigned>(bits.Bits << length++ >> 63)];
     bits.Skip(length);
     const unsigned s = m - kLeafBase;
-    model.UpdateLzhModel(s);
+    model.UpdateWatchedModel(s);
     if (s < kLiteralCount) {
       *out++ = static_cast<uint8_t>(s);
       continue;
@@ -71,6 +108,7 @@ struct TLzhExpandState {
       : Output(run, kWindowSize, kOutputRoom, kMaxMatch, kFillByte, count), Bits(run, &Output) {}
 
   TLzhModel LzhModel;
+  TTopWalks Top;
   TExpandOutput Output;
   TLzhBitReader Bits;
 };
@@ -88,10 +126,11 @@ void ExpandLzh(TCodecRun& run, int32_t count) {
   model.InitLzhModel();
   while (output.Left() > 0) {
     output.MakeRoom();
-    FastLoop(model, state->Bits.In, output);
+    FastLoop(model, state->Top, state->Bits.In, output);
     output.MakeRoom();
     if (output.Left() == 0) break;
     const unsigned s = ReadLzhSymbol(model, state->Bits);
+    model.WatchedMoved = true;  // this update did not watch
     if (s < kLiteralCount) {
       *output.Out++ = static_cast<uint8_t>(s);
       continue;
