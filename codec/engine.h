@@ -1,6 +1,8 @@
 // The codec engine: one run moves an entry's bytes from a source stream through a method to a
 // sink stream, with 8192-byte buffers, byte sums, key scrambling, progress and an output limit.
-// Methods see only GetSourceByte, EndOfInput and PutSinkByte of the run they are given.
+// Methods see the run's byte source and sink (GetSourceByte, EndOfInput, PutSinkByte and their
+// span forms); the LZH and LH5 expanders take whole input chunks and give output spans through
+// the adapter of expand_io.h.
 #pragma once
 
 #include <algorithm>

@@ -111,8 +111,8 @@ class TLh5Expander {
   TSymbolTable& SymbolTable;
   // The tables of the current block with each whole code's length beside its value, so that
   // the common case costs one lookup.
-  std::array<uint32_t, 1u << kSymbolTableBits> SymbolLookup;
-  std::array<uint32_t, 1u << kSmallTableBits> OffsetLookup;
+  std::array<uint32_t, 1u << kSymbolTableBits> SymbolLookup{};
+  std::array<uint32_t, 1u << kSmallTableBits> OffsetLookup{};
   TExpandOutput Output;
   TExpandInput In;
 };
