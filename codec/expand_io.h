@@ -108,8 +108,14 @@ inline uint8_t* CopyMatch(uint8_t* out, std::size_t distance, std::size_t length
       out += sizeof run;
     } while (out < end);
   } else {
+    // A period shorter than a word: a word of the repeating bytes, written at steps of whole
+    // periods so that each write starts where the pattern does.
+    uint8_t pattern[kCopyOvershoot / 2];
+    for (std::size_t i = 0; i < sizeof pattern; ++i) pattern[i] = from[i % distance];
+    const std::size_t step = sizeof pattern / distance * distance;
     do {
-      *out++ = *from++;
+      std::memcpy(out, pattern, sizeof pattern);
+      out += step;
     } while (out < end);
   }
   return end;
