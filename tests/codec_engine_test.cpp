@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "codec/engine.h"
+#include "codec/expand_io.h"
 #include "core/exception.h"
 #include "test_data.h"
 #include "test_streams.h"
@@ -428,6 +429,25 @@ TEST(RunCodec, ExpansionIsTheSameForAnyChunksTheSourceDelivers) {
       RunCodec(TCodecSettings{}, sink, chunked, static_cast<int32_t>(packed.Data().size()), size,
                method, checksum, TCodecMode::Expand, false);
       EXPECT_EQ(sink.Data(), plain) << "method " << int{method} << ", pieces of " << piece;
+    }
+  }
+}
+
+// The wide match copy against a byte-at-a-time one, for every period below and around each
+// width it copies in, and lengths up to a window's longest match.
+TEST(ExpandOutput, MatchCopiesAsOneByteAtATime) {
+  for (std::size_t distance = 1; distance <= 40; ++distance) {
+    for (std::size_t length = 1; length <= 64; ++length) {
+      std::vector<uint8_t> wide(distance + length + kCopyOvershoot);
+      for (std::size_t i = 0; i < distance; ++i) wide[i] = static_cast<uint8_t>(i * 37 + 1);
+      std::vector<uint8_t> plain = wide;
+      for (std::size_t i = distance; i < distance + length; ++i) plain[i] = plain[i - distance];
+      const uint8_t* end = CopyMatch(wide.data() + distance, distance, length);
+      EXPECT_EQ(end, wide.data() + distance + length);
+      EXPECT_TRUE(std::equal(plain.begin(),
+                             plain.begin() + static_cast<std::ptrdiff_t>(distance + length),
+                             wide.begin()))
+          << "distance " << distance << ", length " << length;
     }
   }
 }
