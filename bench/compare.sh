@@ -15,11 +15,17 @@ done
 
 work=$(mktemp -d)
 
-# Two CPU-bound processes beside the runs, as when other programs keep the machine busy.
+# Two CPU-bound processes beside the runs, as when other programs keep the machine busy. Each
+# stays on a processor of its own (the first two), so that the runs always share theirs with
+# exactly one of them instead of with none or both as the scheduler moves them about.
 busy=()
 start_busy() {
-  for _ in 1 2; do
-    (while :; do :; done) &
+  for cpu in 0 1; do
+    if command -v taskset >/dev/null; then
+      taskset -c "$cpu" bash -c 'while :; do :; done' &
+    else
+      (while :; do :; done) &
+    fi
     busy+=($!)
   done
 }
