@@ -150,6 +150,8 @@ for corpus in "$exe" "$text"; do
     { echo "compare: lhasa reads our -lh5- member of $tag differently" >&2; exit 1; }
   lhasa p "$work/$tag-lh1.lzh" 2>/dev/null | tail -c "$size" | cmp -s - "$corpus" ||
     { echo "compare: lhasa reads our -lh1- member of $tag differently" >&2; exit 1; }
+  # The files just written go to disk now, not in the middle of the first timed runs.
+  sync
 
   lh5x="'$voarc' raw expand -m lh5 -n $size <'$work/$tag.lh5' >'$work/out'"
   lhasa5="lhasa p '$work/$tag-lh5.lzh' >'$work/out' 2>/dev/null"
