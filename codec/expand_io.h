@@ -48,11 +48,13 @@ class TExpandOutput {
     if (Offset(Out) >= SlideAt) Slide();
   }
 
-  // A fast loop may start an item while its write position is before this: the item neither
-  // passes the count nor needs a slide.
-  uint8_t* FastEnd(std::size_t itemBytes) const {
+  // How many items of at most itemBytes each a fast loop may write from out on: none passes
+  // the count, and each starts before the slide.
+  std::size_t FastItems(const uint8_t* out, std::size_t itemBytes) const {
     const std::size_t countStop = CountEnd > itemBytes ? CountEnd - itemBytes : 0;
-    return Storage.get() + std::min(SlideAt, countStop);
+    const std::size_t stop = std::min(SlideAt, countStop);
+    const std::size_t at = Offset(out);
+    return stop > at ? (stop - at + itemBytes - 1) / itemBytes : 0;
   }
 
   // Hands the run's sink what was written since the last call.
@@ -175,8 +177,14 @@ class TExpandInput {
     if (Count < PadBits) Run.RaiseInputEnded();
   }
 
-  // A fast loop may refill while its input position is before this.
-  const uint8_t* FastEnd() const { return End - std::min<std::ptrdiff_t>(End - Begin, 7); }
+  // How many items of at most itemBits each a fast loop may decode from next on, refilling
+  // before each: every refill finds a word of the chunk unread. The bits consumed lie at most
+  // 63 bits behind 8 * next, and each item moves them on by itemBits.
+  std::size_t FastItems(const uint8_t* next, unsigned itemBits) const {
+    constexpr std::ptrdiff_t kWordBits = 8 * sizeof(uint64_t);
+    const std::ptrdiff_t room = 8 * (End - next) - kWordBits - (kWordBits - 1);
+    return room < 0 ? 0 : static_cast<std::size_t>(room) / itemBits + 1;
+  }
   TFastBits Fast() const { return {Bits, Count, Next}; }
   void Resume(const TFastBits& fast) {
     Bits = fast.Bits;
@@ -196,9 +204,7 @@ class TExpandInput {
     } else {
       // The next chunk: its read and progress report come after the sink has what was decoded.
       if (Output != nullptr) Output->PassOn();
-      if (Run.RefillInputSpan(Next, End)) {
-        Begin = Next;
-      } else {
+      if (!Run.RefillInputSpan(Next, End)) {
         PadBits += 8;  // zero bits that no decoding step may consume
         Count += 8;
       }
@@ -210,7 +216,6 @@ class TExpandInput {
   uint64_t Bits = 0;
   unsigned Count = 0;
   unsigned PadBits = 0;
-  const uint8_t* Begin = nullptr;
   const uint8_t* Next = nullptr;
   const uint8_t* End = nullptr;
 };

@@ -248,50 +248,53 @@ std::size_t TLh5Expander::DecodeDistance() {
   return (std::size_t{1} << (j - 1)) + Lh5TakeBits(j - 1) + 1;
 }
 
-// Items of the current block while a whole item fits in the chunk and the window at hand. The
-// lookup of each item comes before the refill that serves it: at least a code's lookup width
-// is left ahead after any item, so the two loads need not wait for each other.
+// Items of the current block while a whole item fits in the chunk and the window at hand,
+// counted ahead in runs so that an item needs no check of its own. The lookup of each item
+// comes before the refill that serves it: at least a code's lookup width is left ahead after
+// any item, so the two loads need not wait for each other.
 void TLh5Expander::FastLoop() {
   TFastBits bits = In.Fast();
-  const uint8_t* const inEnd = In.FastEnd();
   uint8_t* out = Output.Out;
-  uint8_t* const outEnd = Output.FastEnd(kMaxMatch);
-  unsigned left = S.BlockSymbolsLeft;
   uint32_t entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
-  while (left != 0 && out < outEnd && bits.Next < inEnd) {
-    --left;
-    bits.Refill();
-    unsigned s;
-    if ((entry & kWholeCode) != 0) {
-      bits.Skip(CodeLengthOf(entry));
-      s = ValueOf(entry);
-    } else {
-      const uint32_t walked = WalkTree(entry, kSymbolCount, bits.Bits << kSymbolTableBits);
-      bits.Skip(kSymbolTableBits + (walked >> kWalkStepsShift));
-      s = walked & kWalkSymbolMask;
-    }
-    if (s < kFirstLengthSymbol) {
-      *out++ = static_cast<uint8_t>(s);
+  for (;;) {
+    std::size_t n =
+        std::min({std::size_t{S.BlockSymbolsLeft}, In.FastItems(bits.Next, kMaxItemBits),
+                  Output.FastItems(out, kMaxMatch)});
+    if (n == 0) break;
+    S.BlockSymbolsLeft = static_cast<uint16_t>(S.BlockSymbolsLeft - n);
+    do {
+      bits.Refill();
+      unsigned s;
+      if ((entry & kWholeCode) != 0) {
+        bits.Skip(CodeLengthOf(entry));
+        s = ValueOf(entry);
+      } else {
+        const uint32_t walked = WalkTree(entry, kSymbolCount, bits.Bits << kSymbolTableBits);
+        bits.Skip(kSymbolTableBits + (walked >> kWalkStepsShift));
+        s = walked & kWalkSymbolMask;
+      }
+      if (s < kFirstLengthSymbol) {
+        *out++ = static_cast<uint8_t>(s);
+        entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
+        continue;
+      }
+      const uint32_t o = OffsetLookup[bits.Peek(kSmallTableBits)];
+      std::size_t distance;
+      if ((o & kWholeCode) != 0) {
+        // The extra bits are the last of the code and extra bits taken together.
+        const unsigned extraMask = (1u << (o >> kExtraBitsShift & kExtraBitsMask)) - 1;
+        distance = ValueOf(o) + (bits.Peek0(CodeLengthOf(o)) & extraMask);
+        bits.Skip(CodeLengthOf(o));
+      } else {
+        const uint32_t walked = WalkTree(o, kOffsetSymbolCount, bits.Bits << kSmallTableBits);
+        bits.Skip(kSmallTableBits + (walked >> kWalkStepsShift));
+        const unsigned j = walked & kWalkSymbolMask;
+        distance = j == 0 ? 1 : (std::size_t{1} << (j - 1)) + bits.Take(j - 1) + 1;
+      }
       entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
-      continue;
-    }
-    const uint32_t o = OffsetLookup[bits.Peek(kSmallTableBits)];
-    std::size_t distance;
-    if ((o & kWholeCode) != 0) {
-      // The extra bits are the last of the code and extra bits taken together.
-      const unsigned extraMask = (1u << (o >> kExtraBitsShift & kExtraBitsMask)) - 1;
-      distance = ValueOf(o) + (bits.Peek0(CodeLengthOf(o)) & extraMask);
-      bits.Skip(CodeLengthOf(o));
-    } else {
-      const uint32_t walked = WalkTree(o, kOffsetSymbolCount, bits.Bits << kSmallTableBits);
-      bits.Skip(kSmallTableBits + (walked >> kWalkStepsShift));
-      const unsigned j = walked & kWalkSymbolMask;
-      distance = j == 0 ? 1 : (std::size_t{1} << (j - 1)) + bits.Take(j - 1) + 1;
-    }
-    entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
-    out = CopyMatch(out, distance, s - kLengthBase);
+      out = CopyMatch(out, distance, s - kLengthBase);
+    } while (--n != 0);
   }
-  S.BlockSymbolsLeft = static_cast<uint16_t>(left);
   Output.Out = out;
   In.Resume(bits);
 }

@@ -72,31 +72,36 @@ class TTopWalks {
   std::array<uint32_t, 1u << kTopBits> Table;
 };
 
+// Items while a whole item fits in the chunk and the window at hand, counted ahead in runs so
+// that an item needs no check of its own.
 void FastLoop(TLzhModel& model, TTopWalks& top, TExpandInput& in, TExpandOutput& output) {
   TFastBits bits = in.Fast();
-  const uint8_t* const inEnd = in.FastEnd();
   uint8_t* out = output.Out;
-  uint8_t* const outEnd = output.FastEnd(kMaxMatch);
-  while (out < outEnd && bits.Next < inEnd) {
-    bits.Refill();
-    const uint32_t cached = top.Walk(model, bits.Peek(kTopBits));
-    unsigned m = cached & kTopNodeMask;
-    unsigned length = cached >> kTopLengthShift;
-    while (m < kLeafBase)
-      m = model.NodeChild[m + static_cast<unsigned>(bits.Bits << length++ >> 63)];
-    bits.Skip(length);
-    const unsigned s = m - kLeafBase;
-    model.UpdateWatchedModel(s);
-    if (s < kLiteralCount) {
-      *out++ = static_cast<uint8_t>(s);
-      continue;
-    }
-    // The offset code, then its six low bits.
-    const TOffsetDecode row = OffsetDecodeTable[bits.Peek(8)];
-    const unsigned low = bits.Peek(row.Length + kOffsetLowBits) & kOffsetLowMask;
-    bits.Skip(row.Length + kOffsetLowBits);
-    const unsigned offset = (static_cast<unsigned>(row.Upper) << kOffsetLowBits) + low;
-    out = CopyMatch(out, offset + 1, MatchLengthOf(s));
+  for (;;) {
+    std::size_t n = std::min(in.FastItems(bits.Next, kLongestCode + kMaxOffsetBits),
+                             output.FastItems(out, kMaxMatch));
+    if (n == 0) break;
+    do {
+      bits.Refill();
+      const uint32_t cached = top.Walk(model, bits.Peek(kTopBits));
+      unsigned m = cached & kTopNodeMask;
+      unsigned length = cached >> kTopLengthShift;
+      while (m < kLeafBase)
+        m = model.NodeChild[m + static_cast<unsigned>(bits.Bits << length++ >> 63)];
+      bits.Skip(length);
+      const unsigned s = m - kLeafBase;
+      model.UpdateWatchedModel(s);
+      if (s < kLiteralCount) {
+        *out++ = static_cast<uint8_t>(s);
+        continue;
+      }
+      // The offset code, then its six low bits.
+      const TOffsetDecode row = OffsetDecodeTable[bits.Peek(8)];
+      const unsigned low = bits.Peek(row.Length + kOffsetLowBits) & kOffsetLowMask;
+      bits.Skip(row.Length + kOffsetLowBits);
+      const unsigned offset = (static_cast<unsigned>(row.Upper) << kOffsetLowBits) + low;
+      out = CopyMatch(out, offset + 1, MatchLengthOf(s));
+    } while (--n != 0);
   }
   output.Out = out;
   in.Resume(bits);
