@@ -90,6 +90,9 @@ int MakeSetup(int argc, char** argv) {
     std::fprintf(stderr, "unknown kind %s\n", argv[4]);
     return 2;
   }
+  // An offset whose lowest byte is the unpatched mark would read as no payload: a byte of
+  // padding behind the image moves the block off it, as voarc sfx does.
+  if ((setup.size() & 0xFF) == 'X') setup.push_back(0);
   const auto found = std::search(setup.begin(), setup.end(), kMarker, kMarker + kMarkerSize);
   if (found == setup.end() || found + kMarkerSize + 4 > setup.end() || found[kMarkerSize] != 'X') {
     std::fprintf(stderr, "%s holds no unpatched stamp\n", argv[1]);
