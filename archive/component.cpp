@@ -74,7 +74,11 @@ void TVoViriDudodado::ExpandEntry(TStream& Dest, TStream& Source, int32_t Compre
         RunCodec(CodecSettings(), Dest, Source, CompressedSize, ExpandedSize, Method, checksum,
                  TCodecMode::Expand, LockFlag == kLockScrambled);
       } catch (const ELZHBadDecodeTable&) {
-        // Tables that fall apart under a key mean the key is wrong, not the archive.
+        // Tables that fall apart under a key mean the key is wrong, not the archive; so does a
+        // stream that asks for more input than it has.
+        if (LockFlag > 0) RaiseInvalidKey();
+        throw;
+      } catch (const EReadError&) {
         if (LockFlag > 0) RaiseInvalidKey();
         throw;
       }

@@ -59,7 +59,9 @@ class TVoViriDudodado {
   void SetTargetPath(const std::string& Value);
 
   // The settings a codec run takes from this component.
-  TCodecSettings CodecSettings() const { return {OnShowProgress, Key, CompressReserve}; }
+  TCodecSettings CodecSettings() const {
+    return {OnShowProgress, Key, CompressReserve, YieldProcessor};
+  }
 
   int32_t ElapsedTicks = 0;  // milliseconds spent in the last ExpandEntry
   TCompressEvent OnCompress;
@@ -73,6 +75,8 @@ class TVoViriDudodado {
   bool ExceptionOnFileError = false;
   bool CheckSpaceBeforeExpand = false;
   int32_t CompressReserve = 0;
+  // Passed to the codec runs: whether they give up the processor at each buffer.
+  bool YieldProcessor = false;
 };
 
 }  // namespace vo

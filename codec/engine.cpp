@@ -14,11 +14,6 @@ namespace vo {
 namespace {
 constexpr int32_t kExpandSinkLimit = 0x7FFFFFFF;
 constexpr int32_t kPercentExactBelow = 100001;
-
-// Gives up the rest of the time slice at each buffer boundary, as long runs always have.
-void YieldProcessor() {
-  std::this_thread::yield();
-}
 }  // namespace
 
 int32_t ProgressPercent(int32_t done, int32_t total) {
@@ -35,11 +30,16 @@ TCodecRun::TCodecRun(const TCodecSettings& settings, TStream& sink, TStream& sou
       UnscrambleInput(mode == TCodecMode::Expand && settings.Key != 0 && unscramble),
       ScrambleOutput(mode == TCodecMode::Compress && settings.Key != 0),
       ProgressCallback(settings.OnShowProgress),
+      YieldEachBuffer(settings.YieldProcessor),
       SinkStream(sink),
       SourceStream(source),
       SourceCount(sourceCount) {
   const auto key = static_cast<uint32_t>(settings.Key);
   for (unsigned i = 0; i < 4; ++i) KeyBytes[i] = static_cast<uint8_t>(key >> (8 * i));
+}
+
+void TCodecRun::YieldIfAsked() const {
+  if (YieldEachBuffer) std::this_thread::yield();
 }
 
 bool TCodecRun::RefillSource() {
@@ -55,15 +55,43 @@ bool TCodecRun::RefillSource() {
   if (ProgressCallback) {
     int32_t percent = ProgressPercent(SourceCount - SourceRemaining, SourceCount);
     ProgressCallback(percent);
-    if (percent == -1) return false;
+    if (percent == -1) {
+      InputCancelled = true;
+      return false;
+    }
   }
-  YieldProcessor();
+  YieldIfAsked();
   EndOfInput = false;
   return true;
 }
 
+bool TCodecRun::RefillInputSpan(const uint8_t*& next, const uint8_t*& end) {
+  // After a cancel no byte counts: the chunk read with it is never expanded.
+  if (InputCancelled || !RefillSource()) {
+    next = end = SourceBuffer.data();
+    return false;
+  }
+  uint8_t* const chunk = SourceBuffer.data();
+  const std::size_t n = SourceEnd;
+  uint32_t sum = 0;
+  for (std::size_t i = 0; i < n; ++i) sum += chunk[i];
+  SourceSum += sum;
+  if (UnscrambleInput) {
+    for (std::size_t i = 0; i < n; ++i) chunk[i] = ScrambleByte(chunk[i]);
+  }
+  SourcePos = SourceEnd;
+  next = chunk;
+  end = chunk + n;
+  return true;
+}
+
+void TCodecRun::RaiseInputEnded() const {
+  if (InputCancelled) throw ECancelled(kMsgCancelled);
+  throw EReadError(kMsgDataEndsEarly);
+}
+
 void TCodecRun::WriteSinkBuffer() {
-  YieldProcessor();
+  YieldIfAsked();
   SinkStream.WriteBuffer(SinkBuffer.data(), SinkFill);
   SinkFill = 0;
 }

@@ -1,6 +1,8 @@
 // The codec engine: one run moves an entry's bytes from a source stream through a method to a
 // sink stream, with 8192-byte buffers, byte sums, key scrambling, progress and an output limit.
-// Methods see only GetSourceByte, EndOfInput and PutSinkByte of the run they are given.
+// Methods see the run's byte source and sink (GetSourceByte, EndOfInput, PutSinkByte and their
+// span forms); the LZH and LH5 expanders take whole input chunks and give output spans through
+// the adapter of expand_io.h.
 #pragma once
 
 #include <algorithm>
@@ -29,6 +31,9 @@ struct TCodecSettings {
   TShowProgressEvent OnShowProgress;
   int32_t Key = 0;
   int32_t CompressReserve = 0;
+  // Give up the processor at each buffer, for a program whose window must stay responsive
+  // while it expands; a command-line run has no window and only loses its time slice to it.
+  bool YieldProcessor = false;
 };
 
 int32_t ProgressPercent(int32_t done, int32_t total);
@@ -80,6 +85,15 @@ class TCodecRun {
     SinkCount += 4;
   }
 
+  // The expanders' view of the input: the plain bytes of the next chunk, unscrambled, with the
+  // same read, progress report and cancel as the refill of GetSourceByte. False, with
+  // EndOfInput set, when no chunk follows: the source is used up or the handler cancelled.
+  bool RefillInputSpan(const uint8_t*& next, const uint8_t*& end);
+
+  // Raised by an expander that needs input past the end: a read error for data that ends
+  // early, or ECancelled when the progress handler ended the input.
+  [[noreturn]] void RaiseInputEnded() const;
+
   // Untaken bytes of SourceBuffer: as many GetSourceByte calls as this need no refill.
   std::size_t SourceBuffered() const { return SourceEnd - SourcePos; }
 
@@ -117,6 +131,7 @@ class TCodecRun {
   void FlushSink();
 
   bool EndOfInput = false;
+  bool InputCancelled = false;  // the progress handler answered -1
   uint32_t SourceSum = 0;
   uint32_t SinkSum = 0;
   int32_t SinkLimit;
@@ -133,7 +148,10 @@ class TCodecRun {
   void WriteSinkBuffer();
   [[noreturn]] static void RaiseSinkLimit();
 
+  void YieldIfAsked() const;
+
   TShowProgressEvent ProgressCallback;
+  bool YieldEachBuffer;
   TStream& SinkStream;
   TStream& SourceStream;
   int32_t SourceCount;

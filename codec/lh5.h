@@ -1,5 +1,5 @@
 // LH5: the block-Huffman method with an 8192-byte window of the LHA family (-lh5-). Both
-// directions work through the engine's byte source and sink of the run they are given.
+// directions work through the engine's source and sink of the run they are given.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +8,9 @@
 
 namespace vo {
 
-// Produces count bytes from the run's compressed input; raises ELZHBadDecodeTable on a damaged
-// block header.
+// Produces count bytes from the run's compressed input, and never more; raises
+// ELZHBadDecodeTable on a damaged block header, and the run's input-ended error when the stream
+// ends before count.
 void ExpandLh5(TCodecRun& run, int32_t count);
 
 // Compresses the run's whole input into an LH5 stream.

@@ -1,9 +1,10 @@
-// LH5 expansion: a bit reader over the run's source, the three codes of each block header, and
-// the window copy of literals and matches.
+// LH5 expansion: the three codes of each block header, and a loop that decodes literals and
+// matches into the engine's output window: a fast one without per-item checks while a whole
+// item fits in the input and output at hand, and a careful one for the rest.
 #include <algorithm>
 #include <array>
-#include <cstring>
 
+#include "codec/expand_io.h"
 #include "codec/lh5.h"
 #include "codec/lh5_tables.h"
 #include "core/exception.h"
@@ -14,105 +15,106 @@ namespace lh5 {
 namespace {
 
 constexpr unsigned kUnaryLength = kLongestShortLength + 1;
-// A symbol and its offset take at most 16 + 16 + 12 bits: with this many source bytes buffered,
-// decoding them cannot reach a refill.
-constexpr std::size_t kSymbolReadBound = 32;
-// A symbol lookup entry: the table's value, and for a code of at most kSymbolTableBits bits
-// its length and a flag.
-constexpr uint32_t kEntryValueMask = 0xFFFF;
-constexpr int kCodeLengthShift = 16;
-constexpr int kCodeLengthMask = 0x1F;
+// The careful reader keeps this many bits ahead after each step, as the byte-at-a-time reader
+// did: it reads the next chunk of the source when fewer are left.
+constexpr unsigned kPeekBits = 16;
+constexpr unsigned kMaxOffsetExtraBits = kOffsetSymbolCount - 2;
+// An item: a literal/length code, an offset code and the offset's extra bits.
+constexpr unsigned kMaxItemBits = 2 * kMaxCodeLength + kMaxOffsetExtraBits;
+// One refill before each item of the fast loop serves the whole item, and leaves the lookup
+// width of the next item's code ahead for its early lookup.
+static_assert(kMaxItemBits + kSymbolTableBits <= TFastBits::kRefilledBits);
+// The fast loop starts an item only with a word of the chunk unread; the bits it leaves ahead
+// keep the careful reader's lookahead, so it never ends where that reader would have read on.
+static_assert(kMaxItemBits + kPeekBits <= TFastBits::kRefilledBits + 8);
+constexpr std::size_t kOutputRoom = 4 * kWindowSize;  // bytes written between two slides
+
+// A lookup entry: for a whole code its length in the low bits (where a shift by the entry
+// finds it without masking), its value and a flag; otherwise the tree node the code continues
+// in. Literal/length entries hold the symbol; offset entries the distance back that the extra
+// bits add to, how many extra bits follow, and as length the code's and theirs together.
+constexpr uint32_t kCodeLengthMask = 0x3F;
+constexpr int kExtraBitsShift = 6;
+constexpr uint32_t kExtraBitsMask = 0x1F;
+constexpr int kEntryValueShift = 16;
+constexpr uint32_t kEntryValueMask = 0x7FFF;
 constexpr uint32_t kWholeCode = 1u << 31;
+static_assert(kMaxCodeLength <= kCodeLengthMask && kMaxOffsetExtraBits <= kExtraBitsMask);
+static_assert(kWindowSize <= kEntryValueMask && kSymbolCount <= kEntryValueMask);
+// A tree walk returns the symbol in its low bits and its steps from this bit on.
+constexpr int kWalkStepsShift = 16;
+constexpr uint32_t kWalkSymbolMask = 0xFFFF;
 
 [[noreturn]] void RaiseBadTable() {
   throw ELZHBadDecodeTable(kMsgBadDecodeTable);
 }
 
+unsigned CodeLengthOf(uint32_t entry) {
+  return entry & kCodeLengthMask;
+}
+
+unsigned ValueOf(uint32_t entry) {
+  return entry >> kEntryValueShift & kEntryValueMask;
+}
+
 class TLh5Expander {
  public:
-  TLh5Expander(TCodecRun& run, TLh5Storage& storage)
-      : Run(run), S(storage), SymbolTable(*storage.SymbolTable) {}
+  TLh5Expander(TCodecRun& run, TLh5Storage& storage, int32_t count)
+      : S(storage),
+        SymbolTable(*storage.SymbolTable),
+        Output(run, kWindowSize, kOutputRoom, kMaxMatch, kSpace, count),
+        In(run, &Output) {}
 
-  void Expand(int32_t count);
+  void Expand();
 
  private:
-  // The reader keeps at least kPeekBits bits of the stream ahead, left-aligned in BitBuffer,
-  // and fetches a byte exactly when the byte-at-a-time reader did (the moment fewer than 16
-  // bits are ahead), so source refills, progress and cancels fall at the same points. Bytes
-  // already in the source buffer are taken a word at a time, which no one can observe.
-  static constexpr int kPeekBits = 16;
-  static constexpr int kBufferBits = 64;
+  unsigned PeekBits(unsigned n) const { return In.Peek(n); }
 
-  unsigned PeekBits(int n) const { return static_cast<unsigned>(BitBuffer >> (kBufferBits - n)); }
-
-  void Lh5SkipBits(int n) {
+  void Lh5SkipBits(unsigned n) {
     if (n > kPeekBits) {  // only a damaged small-length field asks for more
       Lh5SkipBits(kPeekBits);
       n -= kPeekBits;
     }
-    BitBuffer <<= n;
-    BitCount -= n;
-    if (BitCount < kPeekBits) FillBits();
+    In.Consume(n);
+    In.Ensure(kPeekBits);
   }
 
-  void FillBits() {
-    while (BitCount < kPeekBits) {
-      if (Run.EndOfInput) {  // past the end of the input the stream reads as zero bits
-        BitCount += 8;
-      } else if (Run.SourceBuffered() >= sizeof(BitBuffer)) {
-        const int take = (kBufferBits - BitCount) / 8;
-        uint8_t bytes[sizeof(BitBuffer)];
-        Run.TakeSourceBytes(bytes, static_cast<std::size_t>(take));
-        for (int i = 0; i < take; ++i) {
-          BitCount += 8;
-          BitBuffer |= uint64_t{bytes[i]} << (kBufferBits - BitCount);
-        }
-      } else {
-        const uint8_t b = Run.GetSourceByte();  // 0 when it sets EndOfInput
-        BitCount += 8;
-        BitBuffer |= uint64_t{b} << (kBufferBits - BitCount);
-      }
-    }
-  }
-
-  unsigned Lh5TakeBits(int n) {
+  unsigned Lh5TakeBits(unsigned n) {
     const unsigned x = n == 0 ? 0 : PeekBits(n);  // a 64-bit shift would be undefined
     Lh5SkipBits(n);
     return x;
   }
 
-  // Walks the tree below a lookup entry, one bit of the stream per step from mask on.
-  unsigned WalkTree(unsigned j, unsigned n, unsigned mask) const {
+  // Walks the tree below a lookup entry, one bit per step from the top bit of bits on; returns
+  // the symbol, and in the bits from kWalkStepsShift on how many steps the walk took. Out of
+  // line and by value, so that the fast loops keep their registers.
+  [[gnu::noinline]] uint32_t WalkTree(unsigned j, unsigned n, uint64_t bits) const {
     if (j == kUnfilledEntry) RaiseBadTable();
+    uint32_t steps = 0;
     do {
-      j = (PeekBits(kPeekBits) & mask) != 0 ? S.OneChild[j] : S.ZeroChild[j];
-      mask >>= 1;
+      j = (bits >> 63) != 0 ? S.OneChild[j] : S.ZeroChild[j];
+      bits <<= 1;
+      ++steps;
     } while (j >= n);
-    return j;
+    return j | steps << kWalkStepsShift;
   }
 
   void ReadSmallLengths(int count, int width, int skip);
   void ReadSymbolLengths();
-  void BuildSymbolLookup();
+  void ReadBlockHeader();
+  void BuildLookups();
   unsigned DecodeSymbol();
-  unsigned DecodeOffset();
-  // Copies a match inside the window; returns the position after it.
-  unsigned CopyMatch(unsigned start, unsigned r, unsigned length);
-  // Gives the sink the window's bytes from PassedOn up to r.
-  void PassOn(unsigned r) {
-    if (r > PassedOn) Run.PutSinkSpan(S.Lh5Window.data() + PassedOn, r - PassedOn);
-    PassedOn = r;
-  }
+  std::size_t DecodeDistance();
+  void FastLoop();
 
-  TCodecRun& Run;
   TLh5Storage& S;
   TSymbolTable& SymbolTable;
-  // SymbolTable with each whole code's length beside its symbol, so that the common case costs
-  // one lookup.
-  std::array<uint32_t, 1u << kSymbolTableBits> SymbolLookup;
-  uint64_t BitBuffer = 0;
-  int BitCount = 0;
-  unsigned PassedOn = 0;  // window position up to which the output has gone to the sink
+  // The tables of the current block with each whole code's length beside its value, so that
+  // the common case costs one lookup.
+  std::array<uint32_t, 1u << kSymbolTableBits> SymbolLookup{};
+  std::array<uint32_t, 1u << kSmallTableBits> OffsetLookup{};
+  TExpandOutput Output;
+  TExpandInput In;
 };
 
 void TLh5Expander::ReadSmallLengths(int count, int width, int skip) {
@@ -133,7 +135,7 @@ void TLh5Expander::ReadSmallLengths(int count, int width, int skip) {
         ++t;
       }
     }
-    Lh5SkipBits(t < kUnaryLength ? kLengthFieldBits : static_cast<int>(t) - kLengthFieldBits);
+    Lh5SkipBits(t < kUnaryLength ? kLengthFieldBits : t - kLengthFieldBits);
     S.SmallLengths[i++] = static_cast<uint8_t>(t);
     if (i == skip) {
       const auto z = static_cast<int>(Lh5TakeBits(kSkipCountBits));
@@ -157,7 +159,10 @@ void TLh5Expander::ReadSymbolLengths() {
   int i = 0;
   while (i < m) {
     unsigned t = S.SmallTable[PeekBits(kSmallTableBits)];
-    if (t >= kLengthCodeCount) t = WalkTree(t, kLengthCodeCount, 1u << (15 - kSmallTableBits));
+    if (t >= kLengthCodeCount) {
+      t = WalkTree(t, kLengthCodeCount, uint64_t{PeekBits(kPeekBits)} << (64 - kSmallTableBits)) &
+          kWalkSymbolMask;
+    }
     Lh5SkipBits(S.SmallLengths[t]);
     if (t > kZeroRunLongSymbol) {
       // A count field of 511 may place one length in the spare entry 510, which no code uses.
@@ -179,116 +184,158 @@ void TLh5Expander::ReadSymbolLengths() {
   BuildDecodeTable(S, kSymbolCount, S.SymbolLengths.data(), kSymbolTableBits, SymbolTable.data());
 }
 
-void TLh5Expander::BuildSymbolLookup() {
+void TLh5Expander::ReadBlockHeader() {
+  S.BlockSymbolsLeft = static_cast<uint16_t>(Lh5TakeBits(kBlockSizeBits));
+  ReadSmallLengths(kLengthCodeCount, kLengthCodeCountBits, kLengthCodeSkipIndex);
+  ReadSymbolLengths();
+  ReadSmallLengths(kOffsetSymbolCount, kOffsetCountBits, kNoSkip);
+  BuildLookups();
+}
+
+void TLh5Expander::BuildLookups() {
   for (std::size_t i = 0; i < SymbolLookup.size(); ++i) {
     const unsigned j = SymbolTable[i];
     SymbolLookup[i] =
-        j < kSymbolCount ? j | uint32_t{S.SymbolLengths[j]} << kCodeLengthShift | kWholeCode : j;
+        j < kSymbolCount ? j << kEntryValueShift | S.SymbolLengths[j] | kWholeCode : j;
+  }
+  for (std::size_t i = 0; i < OffsetLookup.size(); ++i) {
+    const unsigned j = S.SmallTable[i];
+    if (j >= kOffsetSymbolCount) {
+      OffsetLookup[i] = j;
+      continue;
+    }
+    // Offset symbol j stands for 2^(j-1) and j-1 extra bits; symbol 0 for offset 0. The
+    // distance is one more than the offset.
+    const uint32_t extra = j == 0 ? 0 : j - 1;
+    const uint32_t distance = (j == 0 ? 0 : 1u << extra) + 1;
+    OffsetLookup[i] = distance << kEntryValueShift | extra << kExtraBitsShift |
+                      (S.SmallLengths[j] + extra) | kWholeCode;
   }
 }
 
 unsigned TLh5Expander::DecodeSymbol() {
-  if (S.BlockSymbolsLeft == 0) {  // Expand has passed on its output: the header may refill
-    S.BlockSymbolsLeft = static_cast<uint16_t>(Lh5TakeBits(kBlockSizeBits));
-    ReadSmallLengths(kLengthCodeCount, kLengthCodeCountBits, kLengthCodeSkipIndex);
-    ReadSymbolLengths();
-    BuildSymbolLookup();
-    ReadSmallLengths(kOffsetSymbolCount, kOffsetCountBits, kNoSkip);
-  }
+  if (S.BlockSymbolsLeft == 0) ReadBlockHeader();
   --S.BlockSymbolsLeft;  // a header count of 0 wraps to 65535 more symbols
   const uint32_t entry = SymbolLookup[PeekBits(kSymbolTableBits)];
   if ((entry & kWholeCode) != 0) {
-    Lh5SkipBits(static_cast<int>(entry >> kCodeLengthShift) & kCodeLengthMask);
-    return entry & kEntryValueMask;
+    Lh5SkipBits(CodeLengthOf(entry));
+    return ValueOf(entry);
   }
+  if (entry == kUnfilledEntry) RaiseBadTable();  // before its bits, which may not be there
   Lh5SkipBits(kSymbolTableBits);
-  const unsigned j = WalkTree(entry, kSymbolCount, 0x8000);
-  Lh5SkipBits(S.SymbolLengths[j] - kSymbolTableBits);
-  return j;
+  const uint32_t walked =
+      WalkTree(entry, kSymbolCount, uint64_t{PeekBits(kPeekBits)} << (64 - kPeekBits));
+  Lh5SkipBits(walked >> kWalkStepsShift);
+  return walked & kWalkSymbolMask;
 }
 
-unsigned TLh5Expander::DecodeOffset() {
-  unsigned j = S.SmallTable[PeekBits(kSmallTableBits)];
-  if (j < kOffsetSymbolCount) {
-    Lh5SkipBits(S.SmallLengths[j]);
-  } else {
-    Lh5SkipBits(kSmallTableBits);
-    j = WalkTree(j, kOffsetSymbolCount, 0x8000);
-    Lh5SkipBits(S.SmallLengths[j] - kSmallTableBits);
+// The distance back to a match's first byte: its offset plus one.
+std::size_t TLh5Expander::DecodeDistance() {
+  const uint32_t entry = OffsetLookup[PeekBits(kSmallTableBits)];
+  unsigned j = entry;
+  if ((entry & kWholeCode) != 0) {
+    const unsigned extra = entry >> kExtraBitsShift & kExtraBitsMask;
+    Lh5SkipBits(CodeLengthOf(entry) - extra);
+    return ValueOf(entry) + Lh5TakeBits(extra);
   }
-  if (j == 0) return 0;
-  const int extra = static_cast<int>(j) - 1;
-  return (1u << extra) + Lh5TakeBits(extra);
+  if (entry == kUnfilledEntry) RaiseBadTable();
+  Lh5SkipBits(kSmallTableBits);
+  const uint32_t walked =
+      WalkTree(j, kOffsetSymbolCount, uint64_t{PeekBits(kPeekBits)} << (64 - kPeekBits));
+  Lh5SkipBits(walked >> kWalkStepsShift);
+  j = walked & kWalkSymbolMask;
+  if (j == 0) return 1;
+  return (std::size_t{1} << (j - 1)) + Lh5TakeBits(j - 1) + 1;
 }
 
-// Decoded bytes collect in the window and go to the sink in spans. They go before anything
-// that could read the source past its buffer (a refill reports progress) or raise, so the
-// stream calls come in the same order as when each byte went to the sink as it was decoded.
-void TLh5Expander::Expand(int32_t count) {
-  FillBits();  // the first two bytes
-  std::fill_n(S.Lh5Window.begin(), kWindowSize, kSpace);
-  uint8_t* const window = S.Lh5Window.data();
-  unsigned r = 0;
-  int32_t produced = 0;
+// Items of the current block while a whole item fits in the chunk and the window at hand,
+// counted ahead in runs so that an item needs no check of its own. The lookup of each item
+// comes before the refill that serves it: at least a code's lookup width is left ahead after
+// any item, so the two loads need not wait for each other.
+void TLh5Expander::FastLoop() {
+  TFastBits bits = In.Fast();
+  uint8_t* out = Output.Out;
+  uint32_t entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
+  for (;;) {
+    std::size_t n =
+        std::min({std::size_t{S.BlockSymbolsLeft}, In.FastItems(bits.Next, kMaxItemBits),
+                  Output.FastItems(out, kMaxMatch)});
+    if (n == 0) break;
+    S.BlockSymbolsLeft = static_cast<uint16_t>(S.BlockSymbolsLeft - n);
+    do {
+      bits.Refill();
+      unsigned s;
+      if ((entry & kWholeCode) != 0) {
+        bits.Skip(CodeLengthOf(entry));
+        s = ValueOf(entry);
+      } else {
+        const uint32_t walked = WalkTree(entry, kSymbolCount, bits.Bits << kSymbolTableBits);
+        bits.Skip(kSymbolTableBits + (walked >> kWalkStepsShift));
+        s = walked & kWalkSymbolMask;
+      }
+      if (s < kFirstLengthSymbol) {
+        *out++ = static_cast<uint8_t>(s);
+        entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
+        continue;
+      }
+      const uint32_t o = OffsetLookup[bits.Peek(kSmallTableBits)];
+      std::size_t distance;
+      if ((o & kWholeCode) != 0) {
+        // The extra bits are the last of the code and extra bits taken together.
+        const unsigned extraMask = (1u << (o >> kExtraBitsShift & kExtraBitsMask)) - 1;
+        distance = ValueOf(o) + (bits.Peek0(CodeLengthOf(o)) & extraMask);
+        bits.Skip(CodeLengthOf(o));
+      } else {
+        const uint32_t walked = WalkTree(o, kOffsetSymbolCount, bits.Bits << kSmallTableBits);
+        bits.Skip(kSmallTableBits + (walked >> kWalkStepsShift));
+        const unsigned j = walked & kWalkSymbolMask;
+        distance = j == 0 ? 1 : (std::size_t{1} << (j - 1)) + bits.Take(j - 1) + 1;
+      }
+      entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
+      out = CopyMatch(out, distance, s - kLengthBase);
+    } while (--n != 0);
+  }
+  Output.Out = out;
+  In.Resume(bits);
+}
+
+// Between fast runs, one item at a time with every check: a block header, the end of a chunk,
+// of the window or of the count. Before a read of the source the output so far reaches the
+// sink, so reads, progress reports and writes come in the order of a byte-at-a-time decoder.
+void TLh5Expander::Expand() {
+  In.Ensure(kPeekBits);  // the first two bytes
   try {
-    while (produced < count) {
-      if (S.BlockSymbolsLeft == 0 || Run.SourceBuffered() < kSymbolReadBound) PassOn(r);
+    while (Output.Left() > 0) {
+      Output.MakeRoom();
+      FastLoop();
+      Output.MakeRoom();
+      if (Output.Left() == 0) break;
+      In.Ensure(kPeekBits);  // the fast loop may leave fewer bits ahead
       const unsigned s = DecodeSymbol();
       if (s < kFirstLengthSymbol) {
-        window[r++] = static_cast<uint8_t>(s);
-        ++produced;
-      } else {
-        const unsigned length = s - kLengthBase;
-        const unsigned start = (r - DecodeOffset() - 1) & kWindowMask;
-        produced += static_cast<int32_t>(length);
-        r = CopyMatch(start, r, length);
+        *Output.Out++ = static_cast<uint8_t>(s);
+        continue;
       }
-      if (r == kWindowSize) {
-        PassOn(r);
-        r = PassedOn = 0;
-      }
+      const std::size_t length = s - kLengthBase;
+      const std::size_t distance = DecodeDistance();
+      Output.Out = CopyMatch(Output.Out, distance, std::min(length, Output.Left()));
     }
   } catch (const ELZHBadDecodeTable&) {
     // What was decoded before the damage reaches the sink, as it always did. A failure of the
     // sink itself passes straight out: a second try would repeat its write.
-    PassOn(r);
+    Output.PassOn();
     throw;
   }
-  PassOn(r);
-}
-
-unsigned TLh5Expander::CopyMatch(unsigned start, unsigned r, unsigned length) {
-  uint8_t* const window = S.Lh5Window.data();
-  if (start + length > kWindowSize || r + length > kWindowSize) {
-    // Across the window's end: one byte at a time, with the indexes wrapping.
-    PassOn(r);
-    for (unsigned k = 0; k < length; ++k) {
-      const uint8_t x = window[(start + k) & kWindowMask];
-      window[r] = x;
-      Run.PutSinkByte(x);
-      r = (r + 1) & kWindowMask;
-    }
-    PassedOn = r;
-    return r;
-  }
-  uint8_t* const to = window + r;
-  const uint8_t* const from = window + start;
-  if (from + length <= to || to + length <= from) {
-    std::memcpy(to, from, length);
-  } else {
-    // The match overlaps the bytes it produces: forward, so a short pattern repeats.
-    for (unsigned k = 0; k < length; ++k) to[k] = from[k];
-  }
-  return r + length;
+  Output.PassOn();
 }
 
 }  // namespace
 }  // namespace lh5
 
 void ExpandLh5(TCodecRun& run, int32_t count) {
-  if (count == 0) return;
+  if (count <= 0) return;
   const lh5::TLh5StorageHold storage = lh5::AcquireLh5Storage(false);
-  lh5::TLh5Expander(run, *storage).Expand(count);
+  lh5::TLh5Expander(run, *storage, count).Expand();
 }
 
 }  // namespace vo

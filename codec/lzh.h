@@ -8,8 +8,9 @@
 
 namespace vo {
 
-// Produces count bytes (nothing for a count of 0 or less) from the run's source. A stream that
-// ends early reads as zero bits; the last match is copied whole even past count.
+// Produces count bytes (nothing for a count of 0 or less) from the run's source, and never more:
+// a last match that runs past count stops there. A stream that ends before count raises the
+// run's input-ended error.
 void ExpandLzh(TCodecRun& run, int32_t count);
 
 // Codes every byte of the run's source until EndOfInput; writes nothing for an empty source.

@@ -8,73 +8,40 @@
 
 #include "codec/bit_writer.h"
 #include "codec/engine.h"
+#include "codec/expand_io.h"
 #include "codec/lzh_model.h"
 
 namespace vo::lzh {
 
-// Takes bits from the run's source; bits read while EndOfInput is set are zeros.
-// A byte is due when a read starts with at most 8 bits ahead, as in a reader that holds 16 bits:
-// bytes still in the source buffer are taken early, a word at a time, which nothing can observe,
-// while a byte that needs a refill (or comes while EndOfInput is set) is fetched exactly then.
+// Reads the stream through the engine's bit reader. A read of n bits (1 to 8) finds more than
+// 8 bits ahead, as in a reader of 16 bits that took a byte whenever a read began with 8 or
+// fewer: the next chunk of the source is read at that moment, no sooner.
 class TLzhBitReader {
  public:
-  explicit TLzhBitReader(TCodecRun& run) : Run(run) {}
+  static constexpr unsigned kDueBits = 9;
+
+  // output, if given, takes what was decoded before each read of the source.
+  explicit TLzhBitReader(TCodecRun& run, TExpandOutput* output = nullptr) : In(run, output) {}
 
   unsigned ReadBit() { return ReadBitField(1); }
   unsigned ReadEightBits() { return ReadBitField(8); }
 
-  // The next n bits (1..8) as an unsigned number.
+  // The next n bits (1..8) as an unsigned number; fails past the end of the input.
   unsigned ReadBitField(unsigned n) {
-    if (InBitCount <= kDueCount) Refill();
-    const auto result = static_cast<unsigned>(InBits >> (kBufferBits - n));
-    InBits <<= n;
-    InBitCount -= n;
+    In.Ensure(kDueBits);
+    const unsigned result = In.Peek(n);
+    In.Consume(n);
     return result;
   }
 
-  // Follows child[m + next bit] from m until a leaf (an entry of kLeafBase or more), as
-  // ReadBit would one bit at a time; the bits on hand are walked in registers between refills.
+  // Follows child[m + next bit] from m until a leaf (an entry of kLeafBase or more).
   template <std::size_t N>
   unsigned WalkToLeaf(const std::array<uint16_t, N>& child, unsigned m) {
-    while (m < kLeafBase) {
-      if (InBitCount <= kDueCount) Refill();
-      uint64_t bits = InBits;
-      unsigned count = InBitCount;
-      do {
-        m = child[m + static_cast<unsigned>(bits >> (kBufferBits - 1))];
-        bits <<= 1;
-        --count;
-      } while (m < kLeafBase && count > kDueCount);
-      InBits = bits;
-      InBitCount = count;
-    }
+    while (m < kLeafBase) m = child[m + ReadBit()];
     return m;
   }
 
- private:
-  static constexpr unsigned kBufferBits = 64;
-  static constexpr unsigned kDueCount = 8;
-
-  void Refill() {
-    if (!Run.EndOfInput && Run.SourceBuffered() >= sizeof(InBits)) {
-      const unsigned take = (kBufferBits - InBitCount) / 8;
-      uint8_t bytes[sizeof(InBits)];
-      Run.TakeSourceBytes(bytes, take);
-      for (unsigned i = 0; i < take; ++i) {
-        InBitCount += 8;
-        InBits |= uint64_t{bytes[i]} << (kBufferBits - InBitCount);
-      }
-      return;
-    }
-    uint8_t b = Run.GetSourceByte();
-    if (Run.EndOfInput) b = 0;
-    InBitCount += 8;
-    InBits |= uint64_t{b} << (kBufferBits - InBitCount);
-  }
-
-  TCodecRun& Run;
-  uint64_t InBits = 0;  // left-aligned
-  unsigned InBitCount = 0;
+  TExpandInput In;
 };
 
 using TLzhBitWriter = TBitWriter;

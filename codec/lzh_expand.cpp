@@ -1,6 +1,9 @@
-#include <array>
+// LZH expansion: a fast loop without per-item checks while a whole item fits in the input and
+// output at hand, and a careful one, through the bit reader, for the rest.
+#include <algorithm>
 #include <memory>
 
+#include "codec/expand_io.h"
 #include "codec/lzh.h"
 #include "codec/lzh_bits.h"
 
@@ -10,60 +13,138 @@ namespace {
 
 using namespace lzh;
 
-// A symbol's code is shorter than its tree has leaves, and an offset takes 14 bits: with this
-// many source bytes buffered (each word taken adds at least 56 bits), decoding them cannot
-// reach a refill.
-constexpr std::size_t kSymbolReadBound = 64;
+// The longest code the model can give. In a tree kept in weight order each node on a path
+// weighs at least its two successors on it together, so a leaf at depth d needs a root weight
+// of Fibonacci(d + 2), and the root never weighs more than the rebuild weight.
+constexpr unsigned LongestCode() {
+  unsigned depth = 0;
+  for (uint32_t lighter = 1, heavier = 2; heavier <= kRebuildWeight; ++depth) {
+    const uint32_t next = lighter + heavier;
+    lighter = heavier;
+    heavier = next;
+  }
+  return depth;
+}
+constexpr unsigned kLongestCode = LongestCode();
+static_assert(kLongestCode == 21);
+constexpr unsigned kMaxOffsetBits = 8 + kOffsetLowBits;
+// One refill before each item of the fast loop serves the whole item.
+static_assert(kLongestCode + kMaxOffsetBits <= TFastBits::kRefilledBits);
+// The fast loop starts an item only with a word of the chunk unread; the bits it leaves ahead
+// cover the careful reader's next read, so it never ends where that reader would have read on.
+static_assert(kLongestCode + kMaxOffsetBits + TLzhBitReader::kDueBits <=
+              TFastBits::kRefilledBits + 8);
+constexpr std::size_t kOutputRoom = 4 * kWindowSize;  // bytes written between two slides
+
+// The first kTopBits steps of every walk from the root, cached: a leaf and the bits to it, or
+// the node reached after kTopBits bits. Nodes near the root seldom move, so the cache is built
+// again only when one it passed has (the model marks the positions it watches).
+constexpr unsigned kTopBits = 5;
+constexpr unsigned kTopLengthShift = 12;
+constexpr uint32_t kTopNodeMask = (1u << kTopLengthShift) - 1;
+static_assert(kLeafBase + kSymbolCount <= kTopNodeMask);
+
+class TTopWalks {
+ public:
+  // The cached walk for the next kTopBits bits v of the stream.
+  uint32_t Walk(TLzhModel& model, unsigned v) {
+    if (model.WatchedMoved) Rebuild(model);
+    return Table[v];
+  }
+
+ private:
+  void Rebuild(TLzhModel& model) {
+    model.Watched.fill(0);
+    for (unsigned v = 0; v < Table.size(); ++v) {
+      unsigned m = model.NodeChild[kRoot];
+      unsigned depth = 0;
+      while (depth < kTopBits && m < kLeafBase) {
+        const unsigned at = m + (v >> (kTopBits - 1 - depth) & 1u);
+        model.Watched[at] = 1;
+        m = model.NodeChild[at];
+        ++depth;
+      }
+      Table[v] = m | depth << kTopLengthShift;
+    }
+    model.WatchedMoved = false;
+  }
+
+  std::array<uint32_t, 1u << kTopBits> Table;
+};
+
+// Items while a whole item fits in the chunk and the window at hand, counted ahead in runs so
+// that an item needs no check of its own.
+void FastLoop(TLzhModel& model, TTopWalks& top, TExpandInput& in, TExpandOutput& output) {
+  TFastBits bits = in.Fast();
+  uint8_t* out = output.Out;
+  for (;;) {
+    std::size_t n = std::min(in.FastItems(bits.Next, kLongestCode + kMaxOffsetBits),
+                             output.FastItems(out, kMaxMatch));
+    if (n == 0) break;
+    do {
+      bits.Refill();
+      const uint32_t cached = top.Walk(model, bits.Peek(kTopBits));
+      unsigned m = cached & kTopNodeMask;
+      unsigned length = cached >> kTopLengthShift;
+      while (m < kLeafBase)
+        m = model.NodeChild[m + static_cast<unsigned>(bits.Bits << length++ >> 63)];
+      bits.Skip(length);
+      const unsigned s = m - kLeafBase;
+      model.UpdateWatchedModel(s);
+      if (s < kLiteralCount) {
+        *out++ = static_cast<uint8_t>(s);
+        continue;
+      }
+      // The offset code, then its six low bits.
+      const TOffsetDecode row = OffsetDecodeTable[bits.Peek(8)];
+      const unsigned low = bits.Peek(row.Length + kOffsetLowBits) & kOffsetLowMask;
+      bits.Skip(row.Length + kOffsetLowBits);
+      const unsigned offset = (static_cast<unsigned>(row.Upper) << kOffsetLowBits) + low;
+      out = CopyMatch(out, offset + 1, MatchLengthOf(s));
+    } while (--n != 0);
+  }
+  output.Out = out;
+  in.Resume(bits);
+}
 
 // The working storage of one expansion.
 struct TLzhExpandState {
-  explicit TLzhExpandState(TCodecRun& run) : Bits(run) {}
+  TLzhExpandState(TCodecRun& run, int32_t count)
+      : Output(run, kWindowSize, kOutputRoom, kMaxMatch, kFillByte, count), Bits(run, &Output) {}
 
-  TLzhBitReader Bits;
   TLzhModel LzhModel;
-  std::array<uint8_t, kWindowSize> LzhWindow;
+  TTopWalks Top;
+  TExpandOutput Output;
+  TLzhBitReader Bits;
 };
 
 }  // namespace
 
-// Decoded bytes collect in the window and go to the sink in spans, passed on before any read
-// that could refill the source (a refill reports progress), so the stream calls keep the order
-// they had when each byte went to the sink as it was decoded.
+// Between fast runs, one item at a time with every check: the end of a chunk, of the window or
+// of the count. Before a read of the source the output so far reaches the sink, so reads,
+// progress reports and writes come in the order of a byte-at-a-time decoder.
 void ExpandLzh(TCodecRun& run, int32_t count) {
   if (count <= 0) return;
-  const auto state = std::make_unique<TLzhExpandState>(run);
-  state->LzhModel.InitLzhModel();
-  auto& window = state->LzhWindow;
-  window.fill(kFillByte);
-  unsigned r = kStartPosition;
-  unsigned passedOn = kStartPosition;
-  const auto passOn = [&] {
-    if (r > passedOn) run.PutSinkSpan(window.data() + passedOn, r - passedOn);
-    passedOn = r;
-  };
-  const auto put = [&](uint8_t b) {
-    window[r++] = b;
-    if (r == kWindowSize) {
-      passOn();
-      r = passedOn = 0;
-    }
-  };
-  int32_t produced = 0;
-  while (produced < count) {
-    if (run.EndOfInput || run.SourceBuffered() < kSymbolReadBound) passOn();
-    const unsigned s = ReadLzhSymbol(state->LzhModel, state->Bits);
+  const auto state = std::make_unique<TLzhExpandState>(run, count);
+  TLzhModel& model = state->LzhModel;
+  TExpandOutput& output = state->Output;
+  model.InitLzhModel();
+  while (output.Left() > 0) {
+    output.MakeRoom();
+    FastLoop(model, state->Top, state->Bits.In, output);
+    output.MakeRoom();
+    if (output.Left() == 0) break;
+    const unsigned s = ReadLzhSymbol(model, state->Bits);
+    model.WatchedMoved = true;  // this update did not watch
     if (s < kLiteralCount) {
-      put(static_cast<uint8_t>(s));
-      ++produced;
-    } else {
-      const unsigned start = r - ReadMatchOffset(state->Bits) - 1;
-      const unsigned length = MatchLengthOf(s);
-      // Byte by byte, so a match may overlap the bytes it produces.
-      for (unsigned k = 0; k < length; ++k) put(window[(start + k) & kWindowMask]);
-      produced += static_cast<int32_t>(length);
+      *output.Out++ = static_cast<uint8_t>(s);
+      continue;
     }
+    const std::size_t length = MatchLengthOf(s);
+    const unsigned offset = ReadMatchOffset(state->Bits);
+    output.Out = CopyMatch(output.Out, offset + 1, std::min(length, output.Left()));
   }
-  passOn();
+  output.PassOn();
 }
 
 }  // namespace vo

@@ -22,13 +22,24 @@ void TLzhModel::InitLzhModel() {
   }
   std::fill(NodeWeight.begin() + kNodeCount, NodeWeight.end(), kSentinelWeight);
   NodeParent[kRoot] = 0;
+  Watched.fill(0);
+  WatchedMoved = true;
 }
 
 // The hottest loop of both directions starts on a cache line: where it fell otherwise moved
 // with every change elsewhere in the program, and LZH expansion with it by up to 4%.
-[[gnu::aligned(64)]] void TLzhModel::UpdateLzhModel(unsigned s) {
+void TLzhModel::UpdateLzhModel(unsigned s) {
   if (NodeWeight[kRoot] == kRebuildWeight) RebuildLzhModel();
-  unsigned p = NodeParent[kLeafBase + s];
+  UpdateFrom<false>(NodeParent[kLeafBase + s]);
+}
+
+void TLzhModel::UpdateWatchedModel(unsigned s) {
+  if (NodeWeight[kRoot] == kRebuildWeight) RebuildLzhModel();
+  UpdateFrom<true>(NodeParent[kLeafBase + s]);
+}
+
+template <bool kWatch>
+[[gnu::aligned(64)]] void TLzhModel::UpdateFrom(unsigned p) {
   do {
     const uint16_t k = ++NodeWeight[p];
     if (k > NodeWeight[p + 1]) {
@@ -43,6 +54,7 @@ void TLzhModel::InitLzhModel() {
       } while (lighter == kWeightGroup);
       NodeWeight[p] = NodeWeight[q];
       NodeWeight[q] = k;
+      if constexpr (kWatch) WatchedMoved |= (Watched[p] | Watched[q]) != 0;
       const unsigned a = NodeChild[p];
       const unsigned b = NodeChild[q];
       NodeChild[q] = static_cast<uint16_t>(a);
@@ -59,6 +71,7 @@ void TLzhModel::InitLzhModel() {
 }
 
 void TLzhModel::RebuildLzhModel() {
+  WatchedMoved = true;
   unsigned j = 0;
   for (unsigned p = 0; p < kNodeCount; ++p) {
     if (NodeChild[p] >= kLeafBase) {

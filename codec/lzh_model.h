@@ -41,6 +41,8 @@ class TLzhModel {
   void InitLzhModel();
   // Counts one more occurrence of symbol s and restores the weight order.
   void UpdateLzhModel(unsigned s);
+  // The same, also setting WatchedMoved when a watched position's child is replaced.
+  void UpdateWatchedModel(unsigned s);
 
   // Bits of the code of symbol s; for tests and checks of the code length.
   unsigned CodeLength(unsigned s) const;
@@ -50,9 +52,15 @@ class TLzhModel {
   // Parent of each position, then the leaf position of each symbol at kLeafBase + symbol,
   // and a scratch entry for the second child a leaf does not have.
   std::array<uint16_t, kNodeCount + kSymbolCount + 1> NodeParent;
+  // Positions whose child a reader has cached (non-zero), and whether one of them, or any
+  // position in a rebuild, has had its child replaced since; kept by UpdateWatchedModel.
+  std::array<uint8_t, kNodeCount> Watched;
+  bool WatchedMoved;
 
  private:
   void RebuildLzhModel();
+  template <bool kWatch>
+  void UpdateFrom(unsigned p);
 };
 
 // One row per value of the upper six bits u of an offset: its code, left-aligned in 8 bits,

@@ -5,6 +5,8 @@
 
 namespace vo {
 
+// Expands the run's whole input; raises the run's input-ended error for an escape without its
+// count byte, and when the progress handler cancelled.
 void ExpandRle(TCodecRun& run);
 
 }  // namespace vo

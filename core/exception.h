@@ -41,6 +41,7 @@ using EInvalidKey = ENamed<"EInvalidKey">;
 using EBadChecksum = ENamed<"EBadChecksum">;
 using EUnableToCompress = ENamed<"EUnableToCompress">;
 using ELZHBadDecodeTable = ENamed<"ELZHBadDecodeTable">;
+using ECancelled = ENamed<"ECancelled">;
 using EFOpenError = ENamed<"EFOpenError">;
 using EFCreateError = ENamed<"EFCreateError">;
 using EReadError = ENamed<"EReadError">;

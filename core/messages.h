@@ -16,6 +16,9 @@ inline constexpr char kMsgUnrecognizedMethod[] = "Unrecognized compression metho
 inline constexpr char kMsgUnrecognizedMethodTail[] = " in header";
 inline constexpr char kMsgInvalidKey[] = "File locked -- valid key required";
 inline constexpr char kMsgBadChecksum[] = "Bad checksum during expansion -- data may be invalid";
+inline constexpr char kMsgDataEndsEarly[] =
+    "Compressed data ends before the expanded size is reached";
+inline constexpr char kMsgCancelled[] = "Expansion cancelled by the progress handler";
 
 // Reading archives in the tool, beyond what the component checks.
 inline constexpr char kMsgStoredChecksum[] =

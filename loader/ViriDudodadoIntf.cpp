@@ -9,6 +9,8 @@ int32_t ExpandFromArchive(const std::string& ArchivePath, TStream& Destination,
   // Owned by this call alone and released however the expansion ends.
   TVoViriDudodado component;
   component.OnShowProgress = Progress;
+  // The loader runs beside the installer's windows: it lets them have the processor.
+  component.YieldProcessor = true;
   return component.ExpandFile(ArchivePath, Destination, EntryName);
 }
 

@@ -369,7 +369,8 @@ TEST_F(ArchiveComponent, CustomEntriesGoToOnExpand) {
   EXPECT_EQ(calls[0].checksumIn, 0);
 }
 
-TEST_F(ArchiveComponent, ProgressCancelFailsTheChecksum) {
+// A cancel ends the input: the expansion fails with its own class, not as damage would.
+TEST_F(ArchiveComponent, ProgressCancelRaisesCancelled) {
   int reports = 0;
   Component.OnShowProgress = [&](int32_t& percent) {
     ++reports;
@@ -377,11 +378,44 @@ TEST_F(ArchiveComponent, ProgressCancelFailsTheChecksum) {
   };
   const TOutcome o = Expand(ArchiveBytes({{kName, kRleFiveA, 5, 1, 5 * 'A'}}));
   EXPECT_EQ(reports, 1);
-  EXPECT_EQ(o.Error, "EBadChecksum");
+  EXPECT_EQ(o.Error, "ECancelled");
   EXPECT_TRUE(o.Dest.empty());
   // Stored entries do not pass through the engine and report nothing.
   EXPECT_EQ(Expand(ArchiveBytes({{kName, Text("abc"), 3}})).Dest, Text("abc"));
   EXPECT_EQ(reports, 1);
+}
+
+// Zeros sum to zero, so a raised size would pass the checksum if the expander went on past the
+// end of its data; it fails there instead, locked or not.
+TEST_F(ArchiveComponent, EntryOfZerosWithARaisedSizeFails) {
+  const TBytes zeros(5000, 0);
+  const int32_t key = 0x1234567;
+  for (uint8_t method : {kMethodLzh, kMethodLh5}) {
+    TMemoryStream plain(zeros);
+    TMemoryStream packed;
+    uint32_t sum = 0;
+    RunCodec({}, packed, plain, 5000, 0, method, sum, TCodecMode::Compress, false);
+    struct Case {
+      int32_t expandedSize;
+      int32_t lockFlag;
+      const char* error;
+    };
+    const Case cases[] = {
+        {5000, 0, ""},
+        {5001, 0, "EReadError"},
+        {0x7FFFFFFF, 0, "EReadError"},
+        {6000, 1, "EInvalidKey"},  // under a lock, damage reads as a wrong key
+    };
+    Component.Key = key;
+    for (const Case& c : cases) {
+      SCOPED_TRACE("method " + std::to_string(method) + ", size " + std::to_string(c.expandedSize));
+      const uint32_t stored = c.lockFlag > 0 ? static_cast<uint32_t>(key) : 0;
+      const TOutcome o =
+          Expand(ArchiveBytes({{kName, packed.Data, c.expandedSize, method, stored, c.lockFlag}}));
+      EXPECT_EQ(o.Error, c.error);
+      EXPECT_LE(o.Dest.size(), zeros.size());
+    }
+  }
 }
 
 TEST_F(ArchiveComponent, DestThatRefusesBytesRaisesWriteError) {

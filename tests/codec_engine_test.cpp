@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "codec/engine.h"
+#include "codec/expand_io.h"
 #include "core/exception.h"
 #include "tests/support/streams.h"
+#include "tests/support/bytes.h"
 
 namespace vo {
 namespace {
@@ -306,6 +308,147 @@ TEST(CodecRun, TakenSourceBytesActLikeGetSourceByte) {
     EXPECT_EQ(bySpan, byByte);
     EXPECT_EQ(spans.SourceSum, bytes.SourceSum);
     EXPECT_EQ(spanSource.ReadCalls, byteSource.ReadCalls);
+  }
+}
+
+// How an expansion ended: the class raised (empty for none) and the bytes it wrote.
+struct TExpansion {
+  std::string Error;
+  std::vector<uint8_t> Output;
+};
+
+TExpansion ExpandWith(uint8_t method, const std::vector<uint8_t>& packed, int32_t count,
+                      int cancelAt = 0) {
+  TRecordingStream source(packed);
+  TRecordingStream sink;
+  TCodecSettings settings;
+  int reports = 0;
+  settings.OnShowProgress = [&](int32_t& percent) {
+    if (++reports == cancelAt) percent = -1;
+  };
+  TExpansion result;
+  uint32_t checksum = 0;
+  try {
+    RunCodec(settings, sink, source, static_cast<int32_t>(packed.size()), count, method, checksum,
+             TCodecMode::Expand, false);
+  } catch (const Exception& e) {
+    result.Error = e.ClassName();
+  }
+  result.Output = sink.Data();
+  return result;
+}
+
+// A sound stream never needs a bit past its last byte: one that would is cut short and fails
+// at once, and no expansion writes more than its count. A cancel also ends the input, but
+// fails with its own class.
+TEST(RunCodec, ExpansionPastTheEndOfTheInputFails) {
+  const std::vector<uint8_t> plain = test::TextBytes(150000, 5);
+  const auto size = static_cast<int32_t>(plain.size());
+  for (uint8_t method : {kMethodLzh, kMethodLh5}) {
+    SCOPED_TRACE("method " + std::to_string(method));
+    TRecordingStream source(plain);
+    TRecordingStream sink;
+    TCodecSettings settings;
+    settings.CompressReserve = -size;
+    uint32_t checksum = 0;
+    RunCodec(settings, sink, source, size, 0, method, checksum, TCodecMode::Compress, false);
+    const std::vector<uint8_t> packed = sink.Data();
+    ASSERT_GT(packed.size(), 2 * TCodecRun::kBufferSize);  // room for a cancel mid-stream
+    const auto cut = [&](std::size_t n) {
+      return std::vector<uint8_t>(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(n));
+    };
+    struct Case {
+      const char* what;
+      std::vector<uint8_t> stream;
+      int32_t count;
+      int cancelAt;
+      const char* error;
+      std::size_t written;  // bytes of plain that reach the sink; all when no error
+    };
+    const Case cases[] = {
+        {"the whole stream", packed, size, 0, "", plain.size()},
+        {"a count below the size stops there", packed, 1000, 0, "", 1000},
+        {"a count one past the size", packed, size + 1, 0, "EReadError", 0},
+        {"no input at all", {}, 1000, 0, "EReadError", 0},
+        {"one byte", cut(1), size, 0, "EReadError", 0},
+        {"all but the last byte", cut(packed.size() - 1), size, 0, "EReadError", 0},
+        {"a cancel at the first report", packed, size, 1, "ECancelled", 0},
+        {"a cancel at the second report", packed, size, 2, "ECancelled", 0},
+    };
+    for (const Case& c : cases) {
+      const TExpansion e = ExpandWith(method, c.stream, c.count, c.cancelAt);
+      EXPECT_EQ(e.Error, c.error) << c.what;
+      if (c.error[0] == '\0') {
+        EXPECT_EQ(e.Output, std::vector<uint8_t>(plain.begin(), plain.begin() + c.count)) << c.what;
+      } else {
+        // Only whole sink buffers of good bytes were written before the failure.
+        EXPECT_EQ(e.Output.size() % TCodecRun::kBufferSize, 0u) << c.what;
+        EXPECT_TRUE(std::equal(e.Output.begin(), e.Output.end(), plain.begin())) << c.what;
+      }
+    }
+    // Every cut of a short stream fails: its last byte holds bits that decoding needs.
+    const std::vector<uint8_t> shortPlain(plain.begin(), plain.begin() + 300);
+    TRecordingStream shortSource(shortPlain);
+    TRecordingStream shortSink;
+    RunCodec(settings, shortSink, shortSource, 300, 0, method, checksum, TCodecMode::Compress,
+             false);
+    const std::vector<uint8_t> shortPacked = shortSink.Data();
+    EXPECT_EQ(ExpandWith(method, shortPacked, 300).Output, shortPlain);
+    for (std::size_t n = 0; n < shortPacked.size(); ++n) {
+      const std::vector<uint8_t> shortCut(shortPacked.begin(),
+                                          shortPacked.begin() + static_cast<std::ptrdiff_t>(n));
+      EXPECT_EQ(ExpandWith(method, shortCut, 300).Error, "EReadError") << n;
+    }
+  }
+  // RLE has no size: its stream ends with the input, but not inside an escape, nor by a cancel.
+  EXPECT_EQ(ExpandWith(kMethodRle, {0x41, 0x94, 0x03}, 0).Error, "");
+  EXPECT_EQ(ExpandWith(kMethodRle, {0x41, 0x94}, 0).Error, "EReadError");
+  EXPECT_EQ(ExpandWith(kMethodRle, {0x41, 0x94, 0x03}, 0, 1).Error, "ECancelled");
+}
+
+// The expanders decode without checks while a whole item lies in the chunk at hand and with
+// checks near its end: a source that delivers short chunks moves every item across those
+// borders, and the output must not change.
+TEST(RunCodec, ExpansionIsTheSameForAnyChunksTheSourceDelivers) {
+  std::vector<uint8_t> plain = test::TextBytes(40000, 3);
+  const std::vector<uint8_t> noise = test::RandomBytes(20000, 4);
+  plain.insert(plain.end(), noise.begin(), noise.end());
+  plain.insert(plain.end(), 3000, 0);
+  const auto size = static_cast<int32_t>(plain.size());
+  for (uint8_t method : {kMethodLzh, kMethodLh5}) {
+    TRecordingStream source(plain);
+    TRecordingStream packed;
+    TCodecSettings settings;
+    settings.CompressReserve = -size;
+    uint32_t checksum = 0;
+    RunCodec(settings, packed, source, size, 0, method, checksum, TCodecMode::Compress, false);
+    for (std::size_t piece : {1, 2, 7, 8, 9, 61, 4097}) {
+      TRecordingStream chunked(packed.Data());
+      chunked.ReadPiece = piece;
+      TRecordingStream sink;
+      RunCodec(TCodecSettings{}, sink, chunked, static_cast<int32_t>(packed.Data().size()), size,
+               method, checksum, TCodecMode::Expand, false);
+      EXPECT_EQ(sink.Data(), plain) << "method " << int{method} << ", pieces of " << piece;
+    }
+  }
+}
+
+// The wide match copy against a byte-at-a-time one, for every period below and around each
+// width it copies in, and lengths up to a window's longest match.
+TEST(ExpandOutput, MatchCopiesAsOneByteAtATime) {
+  for (std::size_t distance = 1; distance <= 40; ++distance) {
+    for (std::size_t length = 1; length <= 64; ++length) {
+      std::vector<uint8_t> wide(distance + length + kCopyOvershoot);
+      for (std::size_t i = 0; i < distance; ++i) wide[i] = static_cast<uint8_t>(i * 37 + 1);
+      std::vector<uint8_t> plain = wide;
+      for (std::size_t i = distance; i < distance + length; ++i) plain[i] = plain[i - distance];
+      const uint8_t* end = CopyMatch(wide.data() + distance, distance, length);
+      EXPECT_EQ(end, wide.data() + distance + length);
+      EXPECT_TRUE(std::equal(plain.begin(),
+                             plain.begin() + static_cast<std::ptrdiff_t>(distance + length),
+                             wide.begin()))
+          << "distance " << distance << ", length " << length;
+    }
   }
 }
 

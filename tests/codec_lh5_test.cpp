@@ -91,17 +91,13 @@ TEST(Lh5, HandMadeStreams) {
   Bytes afterCount(65536, 'B');
   afterCount.push_back('C');
   const Case cases[] = {
-      {"missing input reads as zero bits: 65536 zero bytes per header", {}, 10, Bytes(10, 0)},
       {"a match before the first byte copies spaces", spaces.Finish(), 3, Text("   ")},
-      {"symbol 509 copies 256 bytes, whole even past count", longest.Finish(), 1, Bytes(256, ' ')},
+      {"symbol 509 copies 256 bytes", longest.Finish(), 256, Bytes(256, ' ')},
+      {"a match stops at the count", longest.Finish(), 1, Bytes(1, ' ')},
       {"a symbol count of 0 means 65536 symbols", wrapCount.Finish(), 65537, afterCount},
       {"an all-zero offset code without matches", zeroOffsetCode.Finish(), 4, Text("AAAA")},
       {"a skip field after a count field of 3", skipAtThree.Finish(), 1, Text("Z")},
       {"a count field above the alphabet size", longCount.Finish(), 1, Text("Y")},
-      {"a count beyond the stream decodes the tail from zero bits",
-       {0x00, 0x03, 0x28, 0x08, 0x44, 0xC9, 0x13, 0x58, 0x02, 0x60},
-       5,
-       Bytes{'a', 'b', 'c', 0, 0}},
   };
   for (const Case& c : cases) EXPECT_EQ(ExpandLh5Bytes(c.stream, c.count), c.expanded) << c.what;
 }
@@ -170,6 +166,8 @@ TEST(Lh5, DamagedTablesRaiseBadDecodeTable) {
       ADD_FAILURE() << c.what << ": no error";
     } catch (const ELZHBadDecodeTable& e) {
       EXPECT_STREQ(e.what(), kMsgBadDecodeTable) << c.what;
+    } catch (const Exception& e) {
+      ADD_FAILURE() << c.what << ": " << e.ClassName();
     }
   }
 }

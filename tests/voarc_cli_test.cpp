@@ -260,6 +260,35 @@ TEST_F(VoarcCli, RawStreamsRoundTrip) {
   EXPECT_EQ(Voarc("raw expand -m rle -n 5", "rle").Out, "AAAAA");
 }
 
+// A stream that ends before its size is reached fails at once, writing no byte past what it
+// holds; it used to pass with zeros filling the rest.
+TEST_F(VoarcCli, RawExpandOfAShortInputFails) {
+  ASSERT_EQ(Voarc("raw compress -m lzh", "a.txt").Code, 0);
+  const TBytes lzh = Get("stdout.txt");
+  ASSERT_EQ(Voarc("raw compress -m lh5", "a.txt").Code, 0);
+  const TBytes lh5 = Get("stdout.txt");
+  Put("lzh-half", TBytes(lzh.begin(), lzh.begin() + static_cast<std::ptrdiff_t>(lzh.size() / 2)));
+  Put("lh5-half", TBytes(lh5.begin(), lh5.begin() + static_cast<std::ptrdiff_t>(lh5.size() / 2)));
+  Put("rle-cut", {0x41, 0x94});
+  const auto size = std::to_string(fs::file_size(Dir / "a.txt"));
+  struct Row {
+    std::string arguments;
+    std::string input;
+  };
+  const Row rows[] = {
+      {"raw expand -m lh5 -n 1000", "empty"},       {"raw expand -m lzh -n 1000", "empty"},
+      {"raw expand -m lh5 -n " + size, "lh5-half"}, {"raw expand -m lzh -n " + size, "lzh-half"},
+      {"raw expand -m rle -n 0", "rle-cut"},
+  };
+  const TBytes text = Get("a.txt");
+  for (const Row& row : rows) {
+    const TRun run = Voarc(row.arguments, row.input);
+    EXPECT_EQ(run.Code, 1) << row.arguments << " < " << row.input;
+    EXPECT_NE(run.Err.find("voarc: EReadError: "), std::string::npos) << run.Err;
+    EXPECT_LT(run.Out.size(), text.size()) << row.arguments << " < " << row.input;
+  }
+}
+
 TEST_F(VoarcCli, SfxAttachesThePayloadAndInfoTellsIt) {
   const std::string stub = VO_SETUP_STUB;
   ASSERT_EQ(Voarc("create arc.voa a.txt").Code, 0);

@@ -1,6 +1,7 @@
 // Streams for tests: a memory stream that records each transfer and can be told to fail.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -18,7 +19,7 @@ class TRecordingStream final : public TStream {
 
   std::size_t Read(void* buffer, std::size_t count) override {
     ReadCalls.push_back(count);
-    return Inner.Read(buffer, count);
+    return Inner.Read(buffer, std::min(count, ReadPiece));
   }
   std::size_t Write(const void* buffer, std::size_t count) override {
     WriteCalls.push_back(count);
@@ -33,7 +34,8 @@ class TRecordingStream final : public TStream {
   TMemoryStream Inner;
   std::vector<std::size_t> ReadCalls;
   std::vector<std::size_t> WriteCalls;
-  std::size_t Accept = std::numeric_limits<std::size_t>::max();  // bytes it takes in all
+  std::size_t Accept = std::numeric_limits<std::size_t>::max();     // bytes it takes in all
+  std::size_t ReadPiece = std::numeric_limits<std::size_t>::max();  // most bytes one read gives
 };
 
 }  // namespace vo::test
