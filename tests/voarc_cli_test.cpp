@@ -64,20 +64,23 @@ class VoarcCli : public test::TTempDirTest {
     Put("empty", {});
   }
 
-  // Runs voarc in the test folder; stdin from `input` when given.
-  TRun Voarc(const std::string& arguments, const std::string& input = "") const {
-    return Run(Tool(), arguments, input);
+  // Runs voarc in the test folder; stdin from `input` when given, stdout into `output` (which
+  // Out then holds when it is a file in the test folder).
+  TRun Voarc(const std::string& arguments, const std::string& input = "",
+             const std::string& output = "stdout.txt") const {
+    return Run(Tool(), arguments, input, output);
   }
   // This build's voarc, whatever runs the others.
   TRun NativeVoarc(const std::string& arguments) const {
-    return Run("'" VO_VOARC "'", arguments, "");
+    return Run("'" VO_VOARC "'", arguments, "", "stdout.txt");
   }
-  TRun Run(const std::string& tool, const std::string& arguments, const std::string& input) const {
+  TRun Run(const std::string& tool, const std::string& arguments, const std::string& input,
+           const std::string& output) const {
     std::string command = "cd '" + Dir.string() + "' && " + tool + " " + arguments;
     if (!input.empty()) command += " < " + input;
-    command += " > stdout.txt 2> stderr.txt";
+    command += " > " + output + " 2> stderr.txt";
     const int status = std::system(command.c_str());
-    const TBytes out = Get("stdout.txt");
+    const TBytes out = output.find('/') == std::string::npos ? Get(output) : TBytes{};
     const TBytes err = Get("stderr.txt");
     TRun run{WEXITSTATUS(status), std::string(out.begin(), out.end()),
              std::string(err.begin(), err.end())};
@@ -126,7 +129,7 @@ TEST_F(VoarcCli, CommandTable) {
       {"list --json arc.voa", 0, "\"method\": \"LH5\", \"method_index\": 4", ""},
       {"list --json arc.voa", 0, "\"name\": \"Installer\\\\VoInstall.exe\"", ""},
       {"test arc.voa", 0, "OK           d\\one.txt", ""},
-      {"test missing.voa", 1, "", "voarc: EFOpenError: Cannot open file missing.voa\n"},
+      {"test missing.voa", 1, "", "voarc: EFOpenError: cannot open missing.voa: "},
       {"cat arc.voa nowhere", 1, "", "no entry named \"nowhere\""},
       {"create -m bogus x.voa a.txt", 2, "", "voarc: "},
       {"create -k 12abc x.voa a.txt", 2, "", "KEY '12abc' is not a 32-bit number"},
@@ -148,7 +151,11 @@ TEST_F(VoarcCli, CommandTable) {
       {"test -k 2147483647 locked.voa", 0, "OK", ""},
       {"test -k -2147483648 locked.voa", 1, "EInvalidKey", ""},
       {"", 2, "", "voarc: "},
-      {"nonsense", 2, "", "voarc: "},
+      {"nonsense", 2, "", "voarc: unknown command 'nonsense'\n"},
+      {"-q nonsense a.voa", 2, "", "voarc: unknown command 'nonsense'\n"},
+      {"raw nonsense", 2, "", "voarc: unknown command 'raw nonsense'\n"},
+      {"--version", 0, "voarc (VoInstall) ", ""},
+      {"list --codepage 99999 x.voa", 2, "", "code page '99999' is not one this system converts"},
       {"--help", 0, "create", ""},
       {"extract --help", 0, "--directory", ""},
       {"raw expand -m lh5 -n -1", 2, "", "voarc: "},
@@ -529,10 +536,12 @@ TEST_F(VoarcCli, NamesReachTheTerminalEscaped) {
   const TBytes data = {'d'};
   Put("esc.voa", test::ArchiveBytes({{name, data, 1, 0, 'd' + 1}}, "NON"));
   const std::string shown = "x\\x1b]0;owned\\x07\\x0d\\x0aOK           fake\\x9b2J";
-  const TRun list = Voarc("list esc.voa");
-  const TRun test = Voarc("test esc.voa");
-  const TRun extract = Voarc("extract -C out esc.voa");
-  const TRun cat = Voarc("cat esc.voa nothing-here");
+  // In the code page of UTF-8 the 0x9B byte is no character: it is shown as it is.
+  const std::string utf8 = " --codepage 65001 ";
+  const TRun list = Voarc("list" + utf8 + "esc.voa");
+  const TRun test = Voarc("test" + utf8 + "esc.voa");
+  const TRun extract = Voarc("extract" + utf8 + "-C out esc.voa");
+  const TRun cat = Voarc("cat" + utf8 + "esc.voa nothing-here");
   for (const TRun* run : {&list, &test, &extract, &cat}) {
     for (const std::string* text : {&run->Out, &run->Err}) {
       EXPECT_EQ(std::count_if(text->begin(), text->end(),
@@ -550,7 +559,7 @@ TEST_F(VoarcCli, NamesReachTheTerminalEscaped) {
   EXPECT_NE(extract.Err.find("refused entry \"" + shown + "\": holds a control byte"),
             std::string::npos)
       << extract.Err;
-  const TRun json = Voarc("list --json esc.voa");
+  const TRun json = Voarc("list --json" + utf8 + "esc.voa");
   EXPECT_NE(json.Out.find("\"name\": \"x\\u001b]0;owned\\u0007\\r\\nOK           fake\\u009b2J\""),
             std::string::npos)
       << json.Out;
