@@ -53,6 +53,7 @@ void TFileStream::Open(const std::string& path, TFileMode mode) {
     access = GENERIC_READ | GENERIC_WRITE;
     disposition = CREATE_ALWAYS;
   }
+  if (mode == kOpenWriteExisting) access = GENERIC_WRITE;
   if (mode == kCreateNew) {
     access = GENERIC_READ | GENERIC_WRITE;
     disposition = CREATE_NEW;
@@ -147,6 +148,7 @@ void TFileStream::Open(const std::string& path, TFileMode mode) {
   if (mode == kCreate) flags = O_RDWR | O_CREAT | O_CLOEXEC;
   // O_EXCL refuses any entry at the name, a link included.
   if (mode == kCreateNew) flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  if (mode == kOpenWriteExisting) flags = O_WRONLY | O_NOCTTY | O_CLOEXEC;
   int error = 0;
   const int fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0) {

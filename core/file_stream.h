@@ -18,6 +18,9 @@ enum TFileMode : uint16_t {
   // Create a file that must not exist yet, never through a link; read and write; nobody else
   // may open it. Temporary files (core/temp_file.h) are made so.
   kCreateNew = 0x8000,
+  // Write an existing file from its start as it is, never truncated: a device or a named pipe
+  // that an archive is written to. Nobody else may open it.
+  kOpenWriteExisting = 0x4000,
 };
 
 class TFileStream final : public TStream {

@@ -29,6 +29,7 @@ inline constexpr char kMsgSetTimeFailed[] = "cannot set the modification time of
 inline constexpr char kMsgReadFolderFailed[] = "cannot read the folder ";
 inline constexpr char kMsgCreateFolderFailed[] = "cannot make the folder ";
 inline constexpr char kMsgIsFolder[] = "it is a folder, not a file";
+inline constexpr char kMsgNotAFile[] = "it is a device or a pipe, not a file";
 inline constexpr char kMsgInUse[] = "another program holds it open";
 inline constexpr char kMsgNoFormInCodePage[] = "no form in code page ";
 inline constexpr char kMsgNoTemporaryName[] = "no fresh name for a temporary file beside it";

@@ -132,9 +132,15 @@ void TTempFile::CopyPermissionsFrom(const std::string& path) {
 void TTempFile::Commit(TCommitMode mode, std::optional<std::time_t> modified) {
   if (modified) File->SetModificationTime(*modified);
   File->Close();
+  // A device or a pipe at the target is never replaced by a file: whoever named it means to
+  // write into it (a file system node such as /dev/null is shared by every program).
+  std::error_code ignored;
+  const fs::file_type there = fs::symlink_status(PathOf(TargetPath), ignored).type();
+  if (there != fs::file_type::not_found && there != fs::file_type::regular &&
+      there != fs::file_type::symlink && there != fs::file_type::directory)
+    throw EFCreateError(FailureText(kMsgCreateFailed, ShownName, kMsgNotAFile));
   if (!RenameFile(TempPath, TargetPath, mode == TCommitMode::Replace)) {
     const int error = LastSystemError();
-    std::error_code ignored;
     const bool folder = fs::is_directory(fs::symlink_status(PathOf(TargetPath), ignored));
     throw EFCreateError(
         FailureText(kMsgCreateFailed, ShownName, folder ? kMsgIsFolder : SystemErrorText(error)));

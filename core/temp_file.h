@@ -36,9 +36,9 @@ class TTempFile {
 
   // Gives the file the modification time when one is given, closes it (EWriteError when it
   // cannot be flushed) and renames it onto the target, which is replaced as the mode allows.
-  // A link at the target is replaced, never followed. Raises EFCreateError ("cannot create
-  // <target>: <reason>") when the rename is refused; the temporary file is then removed by
-  // the destructor as usual.
+  // A link at the target is replaced, never followed; a folder, a device or a pipe never. Raises
+  // EFCreateError ("cannot create <target>: <reason>") when the rename is refused; the temporary
+  // file is then removed by the destructor as usual.
   void Commit(TCommitMode mode, std::optional<std::time_t> modified = std::nullopt);
 
  private:

@@ -20,13 +20,6 @@ namespace fs = std::filesystem;
 constexpr char kStandardInput[] = "-";
 constexpr char kStandardInputName[] = "standard input";
 
-// Something a file stream can open but not seek in: a named pipe, a device.
-bool CannotSeek(const std::string& path) {
-  std::error_code error;
-  const fs::file_status status = fs::status(PathOf(path), error);
-  return fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status);
-}
-
 }  // namespace
 
 TArchiveInput::TArchiveInput(const std::string& argument)

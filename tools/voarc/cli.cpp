@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 
 #include "archive/component.h"
@@ -135,6 +136,13 @@ std::string TerminalText(std::string_view text) {
     for (; i < end; ++i) AppendEscaped(out, static_cast<unsigned char>(text[i]));
   }
   return out;
+}
+
+bool CannotSeek(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(PathOf(path), error);
+  return std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+         !std::filesystem::is_directory(status);
 }
 
 void Note(const std::string& text) {

@@ -62,16 +62,26 @@ void Create(const TGlobalOptions& global, const TCreateOptions& options) {
   writer.OnEntryWritten = [&](const TWriterEntry&, const TEntryHeader&) {
     progress.Show(static_cast<int32_t>(++written * 100 / total));
   };
-  if (!toOutput) return WriteArchive(options.Archive, std::move(entries), writer);
-  // Standard output cannot seek: every entry is packed before its header goes out, and one
-  // too large for memory waits in the temporary folder.
+  if (!toOutput && !CannotSeek(options.Archive))
+    return WriteArchive(options.Archive, std::move(entries), writer);
+  // Standard output, a pipe or a device cannot seek: every entry is packed before its header
+  // goes out, and one too large for memory waits in the temporary folder.
   std::error_code error;
   const fs::path folder = fs::temp_directory_path(error);
-  TStdioStream out(TStdioStream::TChannel::Output);
-  WriteArchiveTo(out, std::move(entries), writer,
-                 {TextOf(folder / "voarc-spool"),
-                  "a temporary file for standard output in " + TextOf(folder)});
-  out.Flush();
+  const auto write = [&](TStream& out, const std::string& label) {
+    WriteArchiveTo(out, std::move(entries), writer,
+                   {TextOf(folder / "voarc-spool"),
+                    "a temporary file for " + label + " in " + TextOf(folder)});
+  };
+  if (toOutput) {
+    TStdioStream out(TStdioStream::TChannel::Output);
+    write(out, "standard output");
+    out.Flush();
+    return;
+  }
+  TFileStream out(options.Archive, kOpenWriteExisting, options.Archive);
+  write(out, options.Archive);
+  out.Close();
 }
 
 struct TReadOptions {
