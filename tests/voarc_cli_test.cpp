@@ -913,6 +913,17 @@ TEST_F(VoarcCli, TheArchiveBeingWrittenIsLeftOut) {
         run == 1)
         << create.Err;
   }
+  // sfx writes its setup into a temporary file beside it, inside the folder: neither that nor
+  // the last run's setup is packed.
+  for (int run = 0; run < 2; ++run) {
+    const TRun sfx = Voarc("sfx --stub '" VO_SETUP_STUB
+                           "' -o d/setup.bin --installer '" VO_TEST_INSTALLER "' d");
+    EXPECT_EQ(sfx.Code, 0) << sfx.Err;
+    EXPECT_EQ(Names("d/setup.bin"),
+              (std::vector<std::string>{"Installer\\VoInstall.exe", "d\\one.txt", "d\\self.voa",
+                                        "d\\sub\\two.txt"}));
+  }
+  fs::remove(Dir / "d" / "setup.bin");
   Put("d/piped.voa", {});
   EXPECT_EQ(Voarc("create - d", "", "d/piped.voa").Code, 0);
   std::vector<std::string> withSelf = inD;
@@ -956,6 +967,26 @@ TEST_F(VoarcCli, FailuresNameThePathAndTheSystemsReason) {
     };
     RunRows(device);
     EXPECT_EQ(fs::status(Dir / "full").type(), fs::file_type::character);
+  }
+  // A small file system that fills up, mounted where only the run sees it: the archive, or the
+  // extracted file, is named, never the temporary file.
+  fs::create_directories(Dir / "small");
+  if (std::system("unshare -m true 2> /dev/null") == 0) {
+    const std::string inSmall =
+        "unshare -m sh -c 'mount -t tmpfs -o size=32k tmpfs small && exec \"$0\" \"$@\"' '" VO_VOARC
+        "'";
+    ASSERT_EQ(Voarc("create -m non stored.voa noise.bin").Code, 0);
+    const std::pair<const char*, const char*> filled[] = {
+        {"create small/x.voa noise.bin",
+         "voarc: EWriteError: cannot write small/x.voa: No space left on device\n"},
+        {"extract -C small stored.voa",
+         "voarc: noise.bin: EWriteError: cannot write small/noise.bin: No space left on device\n"},
+    };
+    for (const auto& [arguments, message] : filled) {
+      const TRun run = Run(inSmall, arguments, "", "stdout.txt");
+      EXPECT_EQ(run.Code, 1) << arguments;
+      EXPECT_EQ(run.Err, message) << arguments;
+    }
   }
   // A folder whose walk fails: deeper than a path can name.
   const std::string part(200, 'p');

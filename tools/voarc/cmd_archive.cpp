@@ -45,8 +45,9 @@ void Create(const TGlobalOptions& global, const TCreateOptions& options) {
   const bool toOutput = options.Archive == kStandardStream;
   if (toOutput && IsTerminal(stdout))
     throw TUsageError("an archive is no text for a terminal: redirect standard output");
-  TItemOptions items{TCodePage(options.CodePage),
-                     toOutput ? IdentityOfStandardOutput() : IdentityOfFile(options.Archive)};
+  TItemOptions items{TCodePage(options.CodePage), {}};
+  if (const auto archive = toOutput ? IdentityOfStandardOutput() : IdentityOfFile(options.Archive))
+    items.Archives.push_back(*archive);
   std::vector<TWriterEntry> entries;
   for (const std::string& item : options.Items) AddItem(item, items, entries);
   writer.Threads =

@@ -128,7 +128,9 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
     TWriterEntry installer{kInstallerEntryName, options.Installer, std::nullopt};
     installer.Coded = true;  // so that the loader's checksum covers it
     std::vector<TWriterEntry> entries = {installer};
-    const TItemOptions items{codePage, IdentityOfFile(options.Output)};
+    TItemOptions items{codePage, {}};
+    for (const std::string& path : {options.Output, out.Path()})
+      if (const auto identity = IdentityOfFile(path)) items.Archives.push_back(*identity);
     for (const std::string& item : options.Inputs) AddItem(item, items, entries);
     TWriterOptions writer;
     writer.Threads = std::max(1u, std::thread::hardware_concurrency());

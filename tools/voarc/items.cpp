@@ -74,7 +74,9 @@ class TItemWalk {
       if (top) throw TToolError(shown + " is no file nor folder: only those are archived");
       return Skip(shown, "no file nor folder");
     }
-    if (Options.Archive && IdentityOfFile(shown) == Options.Archive)
+    const auto identity = IdentityOfFile(shown);
+    if (identity && std::find(Options.Archives.begin(), Options.Archives.end(), *identity) !=
+                        Options.Archives.end())
       return Skip(shown, "it is the archive being written");
     Entries.push_back(EntryFor(name, shown, Options.CodePage));
   }

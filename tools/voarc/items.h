@@ -13,8 +13,9 @@ namespace vo::voarc {
 
 struct TItemOptions {
   TCodePage CodePage;
-  // The archive being written: where a folder being packed holds it, it is left out.
-  std::optional<TFileIdentity> Archive;
+  // The archive being written (the file at its name, and the file it is written into until it
+  // is whole): where a folder being packed holds them, they are left out.
+  std::vector<TFileIdentity> Archives;
 };
 
 // Adds one ITEM to entries:
