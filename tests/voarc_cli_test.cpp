@@ -50,6 +50,12 @@ class VoarcCli : public test::TTempDirTest {
   }
   static bool UnderWine() { return Tool().find("wine") != std::string::npos; }
 
+  // A path as the tool under test shows it: with backslashes on Windows.
+  static std::string Shown(std::string path) {
+    if (UnderWine()) std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+  }
+
   // A Windows program ends its text lines with CR LF; the expectations are written with LF.
   // The bytes of cat and raw are no text and stay as they are.
   static std::string TextLines(std::string text) {
@@ -908,9 +914,9 @@ TEST_F(VoarcCli, TheArchiveBeingWrittenIsLeftOut) {
     EXPECT_EQ(create.Code, 0) << create.Err;
     EXPECT_EQ(Names("d/self.voa"), inD);
     // The second run finds the first's archive in the folder.
-    EXPECT_EQ(
-        create.Err.find("skipped d/self.voa: it is the archive being written") != std::string::npos,
-        run == 1)
+    EXPECT_EQ(create.Err.find("skipped " + Shown("d/self.voa") +
+                              ": it is the archive being written") != std::string::npos,
+              run == 1)
         << create.Err;
   }
   // sfx writes its setup into a temporary file beside it, inside the folder: neither that nor
@@ -924,6 +930,8 @@ TEST_F(VoarcCli, TheArchiveBeingWrittenIsLeftOut) {
                                         "d\\sub\\two.txt"}));
   }
   fs::remove(Dir / "d" / "setup.bin");
+  // Wine tells no identity of a Linux file as standard output.
+  if (UnderWine()) return;
   Put("d/piped.voa", {});
   EXPECT_EQ(Voarc("create - d", "", "d/piped.voa").Code, 0);
   std::vector<std::string> withSelf = inD;
@@ -938,13 +946,14 @@ TEST_F(VoarcCli, FailuresNameThePathAndTheSystemsReason) {
   fs::create_directories(Dir / "out" / "empty");
   const std::string missing = std::string("voarc: EFOpenError: cannot open missing.voa: ") +
                               (UnderWine() ? "File not found\n" : "No such file or directory\n");
+  const std::string folderTarget = "voarc: empty: EFCreateError: cannot create " +
+                                   Shown("out/empty") + ": it is a folder, not a file\n";
   const Row rows[] = {
       {"list d", 1, "", "voarc: EFOpenError: cannot open d: it is a folder, not a file\n"},
       {"test missing.voa", 1, "", missing.c_str()},
       {"create nodir/x.voa a.txt", 1, "", "voarc: EFCreateError: cannot create nodir/x.voa: "},
       {"create x.voa 'y=nodir/a.txt'", 1, "", "no such file or folder: nodir/a.txt"},
-      {"extract -C out arc.voa", 1, "",
-       "voarc: empty: EFCreateError: cannot create out/empty: it is a folder, not a file\n"},
+      {"extract -C out arc.voa", 1, "", folderTarget.c_str()},
       {"extract -C a.txt arc.voa", 1, "", "voarc: EFCreateError: cannot make the folder a.txt: "},
   };
   RunRows(rows);
@@ -1015,14 +1024,15 @@ TEST_F(VoarcCli, StandardStreamsAndPipesCarryArchives) {
   ASSERT_EQ(Voarc("create arc.voa" + items).Code, 0);
   EXPECT_EQ(Voarc("create -" + items, "", "piped.voa").Code, 0);
   EXPECT_TRUE(SameFiles("arc.voa", "piped.voa"));
+  // Wine cannot take a Linux folder as standard input, and says so in its own words.
+  const std::string folderInput = std::string("voarc: EReadError: cannot read standard input: ") +
+                                  (UnderWine() ? "" : "it is a folder, not a file\n");
   const Row rows[] = {
       {"list -", 0, "d\\sub\\two.txt", ""},
       {"test -", 0, "OK           noise.bin", ""},
       {"extract -C out -", 0, "", ""},
-      {"list - < d", 1, "",
-       "voarc: EReadError: cannot read standard input: it is a folder, not a file\n"},
-      {"raw compress -m lh5 < d", 1, "",
-       "voarc: EReadError: cannot read standard input: it is a folder, not a file\n"},
+      {"list - < d", 1, "", folderInput.c_str()},
+      {"raw compress -m lh5 < d", 1, "", folderInput.c_str()},
   };
   RunRows(rows, "arc.voa");
   EXPECT_TRUE(SameFiles("noise.bin", "out/noise.bin"));
