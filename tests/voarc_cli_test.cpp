@@ -725,6 +725,14 @@ TEST_F(VoarcCli, SetupsOpenAsTheArchiveTheyCarry) {
       {"list '" VO_SETUP_STUB "'", 1, "", "EInvalidHeader"},
   };
   RunRows(rows);
+  // The Windows setup, where that stub has been built.
+  if (Voarc("sfx --stub win64 -o Setup.exe arc.voa").Code == 0) {
+    const Row windows[] = {
+        {"list Setup.exe", 0, "d\\sub\\two.txt", ""},
+        {"test Setup.exe", 0, "OK           noise.bin", ""},
+    };
+    RunRows(windows);
+  }
   const TRun cat = Voarc("cat setup.bin noise.bin");
   EXPECT_EQ(TBytes(cat.Out.begin(), cat.Out.end()), Get("noise.bin"));
   for (const char* file : {"a.txt", "noise.bin", "d/one.txt", "d/sub/two.txt"})

@@ -26,6 +26,8 @@ TArchiveInput::TArchiveInput(const std::string& argument)
     : Name(argument == kStandardInput ? kStandardInputName : argument) {
   TFileStream* file = nullptr;
   if (argument == kStandardInput) {
+    if (IsTerminal(stdin))
+      throw TUsageError("an archive is no text from a terminal: redirect standard input");
     TStdioStream input(TStdioStream::TChannel::Input);
     file = &CopyOf(input);
   } else if (CannotSeek(argument)) {
