@@ -1005,6 +1005,20 @@ TEST_F(VoarcCli, FailuresNameThePathAndTheSystemsReason) {
       EXPECT_EQ(run.Err, message) << arguments;
     }
   }
+  // A folder that may not be read, walked by a user that the permissions hold (root passes).
+  fs::create_directories(Dir / "locked" / "open");
+  fs::create_directories(Dir / "locked" / "shut");
+  Put("locked/open/f.txt", Bytes("f"));
+  fs::permissions(Dir / "locked" / "shut", fs::perms::none);
+  fs::permissions(Dir, fs::perms::others_exec, fs::perm_options::add);
+  const std::string user = ::geteuid() == 0
+                               ? "setpriv --reuid=65534 --regid=65534 --clear-groups '" VO_VOARC "'"
+                               : "'" VO_VOARC "'";
+  const TRun shut = Run(user, "create - locked", "", "locked.voa");
+  fs::permissions(Dir / "locked" / "shut", fs::perms::owner_all);
+  EXPECT_EQ(shut.Code, 1);
+  EXPECT_EQ(shut.Err,
+            "voarc: EFOpenError: cannot read the folder locked/shut: Permission denied\n");
   // A folder whose walk fails: deeper than a path can name.
   const std::string part(200, 'p');
   ASSERT_TRUE(fs::create_directory(Dir / "deep"));
