@@ -8,16 +8,9 @@
 
 namespace vo {
 
-namespace {
-
-constexpr char kStandardInput[] = "standard input";
-constexpr char kStandardOutput[] = "standard output";
-
-}  // namespace
-
 TStdioStream::TStdioStream(TChannel channel) : File(channel == TChannel::Input ? stdin : stdout) {
   if (channel == TChannel::Input && IsFolder(File))
-    throw EReadError(FailureText(kMsgReadFailed, kStandardInput, kMsgIsFolder));
+    throw EReadError(FailureText(kMsgReadFailed, kStandardInputName, kMsgIsFolder));
   PrepareStandardStream(File);
 }
 
@@ -25,7 +18,7 @@ std::size_t TStdioStream::Read(void* buffer, std::size_t count) {
   errno = 0;
   const std::size_t got = std::fread(buffer, 1, count, File);
   if (got < count && std::ferror(File))
-    throw EReadError(FailureText(kMsgReadFailed, kStandardInput, RuntimeErrorText(errno)));
+    throw EReadError(FailureText(kMsgReadFailed, kStandardInputName, RuntimeErrorText(errno)));
   return got;
 }
 
@@ -33,14 +26,14 @@ std::size_t TStdioStream::Write(const void* buffer, std::size_t count) {
   errno = 0;
   const std::size_t put = std::fwrite(buffer, 1, count, File);
   if (put < count)
-    throw EWriteError(FailureText(kMsgWriteFailed, kStandardOutput, RuntimeErrorText(errno)));
+    throw EWriteError(FailureText(kMsgWriteFailed, kStandardOutputName, RuntimeErrorText(errno)));
   return put;
 }
 
 void TStdioStream::Flush() {
   errno = 0;
   if (std::fflush(File) != 0)
-    throw EWriteError(FailureText(kMsgWriteFailed, kStandardOutput, RuntimeErrorText(errno)));
+    throw EWriteError(FailureText(kMsgWriteFailed, kStandardOutputName, RuntimeErrorText(errno)));
 }
 
 }  // namespace vo

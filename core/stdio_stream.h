@@ -8,6 +8,10 @@
 
 namespace vo {
 
+// The standard streams as messages name them.
+inline constexpr char kStandardInputName[] = "standard input";
+inline constexpr char kStandardOutputName[] = "standard output";
+
 class TStdioStream final : public TStream {
  public:
   enum class TChannel { Input, Output };

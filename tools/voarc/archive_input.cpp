@@ -17,15 +17,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kStandardInput[] = "-";
-constexpr char kStandardInputName[] = "standard input";
-
 }  // namespace
 
 TArchiveInput::TArchiveInput(const std::string& argument)
-    : Name(argument == kStandardInput ? kStandardInputName : argument) {
+    : Name(argument == kStandardStreamArgument ? kStandardInputName : argument) {
   TFileStream* file = nullptr;
-  if (argument == kStandardInput) {
+  if (argument == kStandardStreamArgument) {
     if (IsTerminal(stdin))
       throw TUsageError("an archive is no text from a terminal: redirect standard input");
     TStdioStream input(TStdioStream::TChannel::Input);

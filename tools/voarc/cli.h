@@ -96,6 +96,9 @@ std::size_t Utf8Sequence(std::string_view text, std::size_t at, uint32_t& code);
 // Every name and message the tool prints to a terminal goes through it.
 std::string TerminalText(std::string_view text);
 
+// ARCHIVE "-": standard input for the commands that read, standard output for create.
+inline constexpr char kStandardStreamArgument[] = "-";
+
 // Whether path leads to something a file stream opens but cannot seek in: a named pipe or a
 // device. An archive is read from it through a copy, and written to it as to standard output.
 bool CannotSeek(const std::string& path);

@@ -24,9 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// ARCHIVE "-": standard input for the commands that read, standard output for create.
-constexpr char kStandardStream[] = "-";
-
 struct TCreateOptions {
   std::string Method = "lh5";
   std::string Key;
@@ -42,7 +39,7 @@ void Create(const TGlobalOptions& global, const TCreateOptions& options) {
   writer.Key = KeyOf(options.Key);
   if (writer.Method == kMethodNon && writer.Key != 0)
     throw TUsageError("-m non cannot take a key: stored entries would not be hidden by it");
-  const bool toOutput = options.Archive == kStandardStream;
+  const bool toOutput = options.Archive == kStandardStreamArgument;
   if (toOutput && IsTerminal(stdout))
     throw TUsageError("an archive is no text for a terminal: redirect standard output");
   TItemOptions items{TCodePage(options.CodePage), {}};
@@ -57,7 +54,7 @@ void Create(const TGlobalOptions& global, const TCreateOptions& options) {
     std::error_code error;
     bytes += static_cast<int64_t>(fs::file_size(PathOf(entry.SourcePath), error));
   }
-  TProgress progress(global, toOutput ? "standard output" : options.Archive, bytes);
+  TProgress progress(global, toOutput ? kStandardOutputName : options.Archive, bytes);
   const std::size_t total = entries.size();
   std::size_t written = 0;
   writer.OnEntryWritten = [&](const TWriterEntry&, const TEntryHeader&) {
@@ -76,7 +73,7 @@ void Create(const TGlobalOptions& global, const TCreateOptions& options) {
   };
   if (toOutput) {
     TStdioStream out(TStdioStream::TChannel::Output);
-    write(out, "standard output");
+    write(out, kStandardOutputName);
     out.Flush();
     return;
   }
