@@ -18,7 +18,56 @@ bool OnlyDotsAndBlanks(std::string_view part) {
   return std::all_of(part.begin(), part.end(), [](char c) { return c == '.' || c == ' '; });
 }
 
+bool IsPatternSeparator(char c) {
+  return c == kEntrySeparator || c == '/';
+}
+
+// One part of a pattern against one part of a name: '*' is any run, '?' any one byte. On a
+// mismatch the last '*' takes one byte more, so the work stays within parts' sizes squared.
+bool PartMatches(std::string_view pattern, std::string_view part) {
+  std::size_t p = 0;
+  std::size_t n = 0;
+  std::size_t star = std::string_view::npos;
+  std::size_t resume = 0;
+  while (n < part.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(part[n]))) {
+      ++p;
+      ++n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
 }  // namespace
+
+bool PatternPicksName(std::string_view pattern, std::string_view name) {
+  std::size_t at = 0;  // in name
+  bool any = false;
+  for (std::size_t start = 0; start <= pattern.size();) {
+    std::size_t end = start;
+    while (end < pattern.size() && !IsPatternSeparator(pattern[end])) ++end;
+    const std::string_view want = pattern.substr(start, end - start);
+    start = end + 1;
+    if (want.empty()) continue;
+    // The next part of the name, which must be there.
+    if (at > name.size() || (at == name.size() && any)) return false;
+    const std::size_t partEnd = std::min(name.find(kEntrySeparator, at), name.size());
+    if (!PartMatches(want, name.substr(at, partEnd - at))) return false;
+    at = partEnd + 1;
+    any = true;
+  }
+  return any;
+}
 
 bool SameNameIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

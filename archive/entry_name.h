@@ -19,6 +19,13 @@ constexpr char FoldAscii(char c) {
 // The reader's name comparison: the same length, and every byte equal once folded.
 bool SameNameIgnoringAsciiCase(std::string_view a, std::string_view b);
 
+// Whether a name typed to pick entries picks this entry name: the name itself, or a folder
+// that holds it (its leading parts), compared part by part with the reader's ASCII case fold,
+// where '*' stands for any run of bytes within a part and '?' for one byte. The pattern's parts
+// may be separated by '/' as well as by backslashes; empty parts are dropped, so a pattern of
+// none picks nothing.
+bool PatternPicksName(std::string_view pattern, std::string_view name);
+
 // Why name is no relative path of files under a folder, or nothing when it is one. A sound
 // name holds at most 32767 bytes, parts separated by single backslashes, no drive or colon,
 // no forward slash, no control byte (below 0x20, or 0x7F), does not start or end with a

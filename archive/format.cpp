@@ -28,7 +28,41 @@ constexpr std::size_t kAtMethod = 16;
 constexpr std::size_t kAtChecksum = 17;
 constexpr std::size_t kAtLockFlag = 21;
 
+// The years a DOS date holds: seven bits counted from 1980.
+constexpr int kDosFirstYear = 1980;
+constexpr int kDosLastYear = kDosFirstYear + 127;
+
 }  // namespace
+
+uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second) {
+  if (year < kDosFirstYear) return DosDateTime(kDosFirstYear, 1, 1, 0, 0, 0);
+  if (year > kDosLastYear) return DosDateTime(kDosLastYear, 12, 31, 23, 59, 58);
+  const auto date = static_cast<uint32_t>(((year - kDosFirstYear) << 9) | (month << 5) | day);
+  const auto time = static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2));
+  return date << 16 | time;
+}
+
+std::optional<std::tm> DosDateTimeFields(uint32_t fileDateTime) {
+  const unsigned time = fileDateTime & 0xFFFF;
+  const unsigned date = fileDateTime >> 16;
+  std::tm fields{};
+  fields.tm_year = static_cast<int>(kDosFirstYear + (date >> 9)) - 1900;
+  fields.tm_mon = static_cast<int>((date >> 5) & 15) - 1;
+  fields.tm_mday = static_cast<int>(date & 31);
+  fields.tm_hour = static_cast<int>(time >> 11);
+  fields.tm_min = static_cast<int>((time >> 5) & 63);
+  fields.tm_sec = static_cast<int>((time & 31) * 2);
+  fields.tm_isdst = -1;
+  if (fields.tm_mon < 0 || fields.tm_mon > 11 || fields.tm_mday < 1 || fields.tm_hour > 23 ||
+      fields.tm_min > 59 || fields.tm_sec > 59)
+    return std::nullopt;
+  const int year = fields.tm_year + 1900;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (fields.tm_mday > kDaysInMonth[fields.tm_mon] + (fields.tm_mon == 1 && leap ? 1 : 0))
+    return std::nullopt;
+  return fields;
+}
 
 TArchiveHeader MakeDefaultHeader(int32_t Key, const std::string& methodID) {
   TArchiveHeader header;

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string>
 
 #include "core/stream.h"
@@ -42,6 +44,16 @@ struct TEntryHeader {
   uint32_t Checksum = 0;
   int32_t LockFlag = kLockNone;
 };
+
+// 1980-01-01 00:00:00, the earliest DOS date and time.
+inline constexpr uint32_t kDosEpoch = 0x00210000;
+
+// FileDateTime: a DOS date and time, in local time, in two-second steps. Dates before 1980
+// become 1980-01-01 00:00:00, those after 2107 the last moment of 2107.
+uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second);
+// The local date and time fields of a FileDateTime (tm_isdst -1), or nothing when they name no
+// day and time of the calendar (a month 0, a 30 February, an hour 24).
+std::optional<std::tm> DosDateTimeFields(uint32_t fileDateTime);
 
 // The header of an archive too short to hold one: no entry is ever found behind it. MethodID
 // takes the first three characters of methodID as they are (NULs where it is shorter).

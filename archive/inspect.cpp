@@ -37,7 +37,8 @@ TArchiveListing ListArchive(TVoViriDudodado& component, const std::string& archi
   return ListArchive(component, archive);
 }
 
-std::string ArchiveDamage(const TArchiveListing& listing) {
+std::string ArchiveDamage(const TArchiveListing& listing,
+                          const std::function<std::string(const std::string&)>& showName) {
   if (!listing.HeaderPresent) return {};
   int64_t reachableTotal = 0;
   std::size_t unreachable = 0;
@@ -57,9 +58,11 @@ std::string ArchiveDamage(const TArchiveListing& listing) {
         return "an entry header is cut short by the end of the file";
       case TScanEnd::TruncatedName:
         return "an entry name is cut short by the end of the file";
-      case TScanEnd::TruncatedData:
-        return "the data of \"" + listing.Entries.back().Name +
+      case TScanEnd::TruncatedData: {
+        const std::string& name = listing.Entries.back().Name;
+        return "the data of \"" + (showName ? showName(name) : name) +
                "\" is cut short by the end of the file";
+      }
       case TScanEnd::NegativeSize:
         return "an entry header holds a negative size";
       case TScanEnd::EndOfFile:

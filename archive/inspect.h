@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,8 +55,10 @@ TArchiveListing ListArchive(TVoViriDudodado& component, const std::string& archi
 // What keeps the reader from seeing the archive whole, or an empty text when nothing does:
 // a header, name or data cut short or a negative size before the entries reach the total, or
 // entries past the total (the total disagrees with the entries). A file too short for an
-// archive header is an empty archive to the reader and no damage here.
-std::string ArchiveDamage(const TArchiveListing& listing);
+// archive header is an empty archive to the reader and no damage here. An entry's name is
+// told as showName gives it (as it is stored, when there is none).
+std::string ArchiveDamage(const TArchiveListing& listing,
+                          const std::function<std::string(const std::string&)>& showName = {});
 
 // Expands one listed entry into dest as the component's ExpandEntry does, with the
 // component's key and handlers, and then also checks what the component leaves unchecked:

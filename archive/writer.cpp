@@ -58,9 +58,14 @@ class TByteView final : public TStream {
   std::size_t Pos = 0;
 };
 
+// An entry's name as messages show it.
+const std::string& Shown(const TWriterEntry& entry) {
+  return entry.ShownName.empty() ? entry.Name : entry.ShownName;
+}
+
 // An entry, as a message names it: its name, and the file it comes from.
 std::string Described(const TWriterEntry& entry) {
-  std::string text = '"' + entry.Name + '"';
+  std::string text = '"' + Shown(entry) + '"';
   if (!entry.Content) text += " from " + entry.SourcePath;
   return text;
 }
@@ -86,7 +91,7 @@ void RefuseDuplicateNames(const std::vector<TWriterEntry>& entries) {
 
 uint32_t FileDosDateTime(const std::string& path) {
   std::error_code error;
-  const auto written = fs::last_write_time(path, error);
+  const auto written = fs::last_write_time(PathOf(path), error);
   if (error) return kDosEpoch;
   const std::time_t when = std::chrono::system_clock::to_time_t(
       std::chrono::time_point_cast<std::chrono::system_clock::duration>(
@@ -104,11 +109,11 @@ struct TPlanned {
 
 std::unique_ptr<TStream> OpenSource(const TWriterEntry& entry) {
   if (entry.Content) return std::make_unique<TByteView>(*entry.Content);
-  return std::make_unique<TFileStream>(entry.SourcePath, kOpenReadShared);
+  return std::make_unique<TFileStream>(entry.SourcePath, kOpenReadShared, entry.SourcePath);
 }
 
 // Copies size bytes of the source to the sink as they are and returns their sum.
-uint32_t CopyStored(TStream& source, TStream& sink, int32_t size, const std::string& name) {
+uint32_t CopyStored(TStream& source, TStream& sink, int32_t size, const TWriterEntry& entry) {
   std::vector<uint8_t> chunk(std::min<std::size_t>(static_cast<std::size_t>(size), kCopyChunk));
   uint32_t sum = 0;
   for (auto left = static_cast<std::size_t>(size); left > 0;) {
@@ -116,7 +121,7 @@ uint32_t CopyStored(TStream& source, TStream& sink, int32_t size, const std::str
     try {
       source.ReadBuffer(chunk.data(), n);
     } catch (const EReadError&) {
-      throw EArchiveWrite(kMsgSourceChanged + name);
+      throw EArchiveWrite(kMsgSourceChanged + Shown(entry));
     }
     for (std::size_t i = 0; i < n; ++i) sum += chunk[i];
     sink.WriteBuffer(chunk.data(), n);
@@ -160,7 +165,7 @@ TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, T
       // Would not shrink: stored instead.
     }
     if (compressed) {
-      if (source->Position() != size) throw EArchiveWrite(kMsgSourceChanged + entry.Name);
+      if (source->Position() != size) throw EArchiveWrite(kMsgSourceChanged + Shown(entry));
       header.Method = options.Method;
     } else {
       source->SetPosition(0);
@@ -169,7 +174,7 @@ TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, T
   }
   if (!compressed) {
     header.Method = kMethodNon;
-    sum = CopyStored(*source, sink, size, entry.Name);
+    sum = CopyStored(*source, sink, size, entry);
   }
   header.CompressedSize = static_cast<int32_t>(sink.Position() - start);
   // A stored entry always carries its true sum, which is all a reader can check it against.
@@ -194,10 +199,10 @@ struct TPacked {
 
 // Packs an entry into a spool of its own, rewound for the writer.
 TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
-                    const std::string& spoolBeside) {
+                    const TSpoolPlace& spool) {
   TPacked packed;
   if (planned.Size > options.MemorySpoolLimit) {
-    packed.Spool.File = std::make_unique<TTempFile>(spoolBeside);
+    packed.Spool.File = std::make_unique<TTempFile>(spool.Beside, spool.ShownName);
   } else {
     // Room for the whole entry at once: packed, it is rarely larger, and a spool that grew
     // step by step would touch fresh memory at every step.
@@ -212,7 +217,7 @@ TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
 // Packs the entries on several threads, a few entries ahead of the writer, and hands each to
 // write in archive order.
 void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
-               std::size_t threads, const std::string& spoolBeside,
+               std::size_t threads, const TSpoolPlace& spool,
                const std::function<void(std::size_t, TPacked&&)>& write) {
   std::vector<std::optional<TPacked>> done(plan.size());
   std::mutex mutex;
@@ -233,7 +238,7 @@ void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
         index = next++;
       }
       try {
-        TPacked packed = PackSpooled(plan[index], options, spoolBeside);
+        TPacked packed = PackSpooled(plan[index], options, spool);
         std::lock_guard lock(mutex);
         done[index] = std::move(packed);
       } catch (...) {
@@ -285,13 +290,14 @@ void ValidateEntryName(const std::string& name) {
     throw EInvalidEntryName(kMsgInvalidEntryName + ('"' + name + "\": ") + *fault);
 }
 
-uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second) {
-  if (year < 1980) return kDosEpoch;
-  if (year > 2107) return DosDateTime(2107, 12, 31, 23, 59, 58);
-  const auto date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
-  const auto time = static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2));
-  return date << 16 | time;
+namespace {
+
+void ValidateEntryName(const TWriterEntry& entry) {
+  if (const auto fault = EntryNameFault(entry.Name))
+    throw EInvalidEntryName(kMsgInvalidEntryName + Described(entry) + ": " + *fault);
 }
+
+}  // namespace
 
 std::vector<std::size_t> ScanOrder(const std::vector<int64_t>& sizes) {
   std::vector<std::size_t> order(sizes.size());
@@ -326,24 +332,24 @@ bool CanCompress(uint8_t method) {
 }
 
 void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
-                    const TWriterOptions& options, const std::string& spoolBeside) {
+                    const TWriterOptions& options, const TSpoolPlace& spool) {
   if (options.Method != kMethodNon && !CanCompress(options.Method))
     throw EArchiveWrite(kMsgNoCompressor + MethodIdentifier(options.Method));
   if (options.Method == kMethodNon && options.Key != 0) throw EArchiveWrite(kMsgKeyNeedsCodec);
   std::vector<int64_t> sizes;
   int64_t total = 0;
   for (const TWriterEntry& entry : entries) {
-    ValidateEntryName(entry.Name);
+    ValidateEntryName(entry);
     if (entry.Coded && options.Method == kMethodNon)
-      throw EArchiveWrite(kMsgEntryNeedsCodec + entry.Name);
+      throw EArchiveWrite(kMsgEntryNeedsCodec + Shown(entry));
     int64_t size = 0;
     if (entry.Content) {
       size = static_cast<int64_t>(entry.Content->size());
     } else {
-      TFileStream source(entry.SourcePath, kOpenReadShared);
+      TFileStream source(entry.SourcePath, kOpenReadShared, entry.SourcePath);
       size = source.Size();
     }
-    if (size > kMaxArchivedSize) throw EArchiveWrite(kMsgEntryTooLarge + entry.Name);
+    if (size > kMaxArchivedSize) throw EArchiveWrite(kMsgEntryTooLarge + Shown(entry));
     total += size;
     sizes.push_back(size);
   }
@@ -362,7 +368,10 @@ void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
     if (options.OnEntryWritten) options.OnEntryWritten(*plan[i].Entry, entryHeader);
   };
   const std::size_t threads = std::min<std::size_t>(std::max(options.Threads, 1u), plan.size());
-  if (threads <= 1) {
+  // An archive that cannot seek back, such as standard output, takes each entry whole, packed
+  // beforehand, behind its header.
+  const bool seekable = archive.Position() >= 0;
+  if (threads <= 1 && seekable) {
     // Each entry goes straight into the archive behind a stand-in header, which is written
     // again once its sizes and sum are known.
     for (std::size_t i = 0; i < plan.size(); ++i) {
@@ -379,7 +388,7 @@ void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
       written(i, entryHeader);
     }
   } else {
-    PackAhead(plan, options, threads, spoolBeside, [&](std::size_t i, TPacked&& packed) {
+    PackAhead(plan, options, threads, spool, [&](std::size_t i, TPacked&& packed) {
       WriteEntryHeader(archive, packed.Header, plan[i].Entry->Name);
       archive.CopyFrom(packed.Spool.Stream(), packed.Header.CompressedSize);
       written(i, packed.Header);
@@ -390,7 +399,7 @@ void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
 void WriteArchive(const std::string& archivePath, std::vector<TWriterEntry> entries,
                   const TWriterOptions& options) {
   TTempFile temp(archivePath);
-  WriteArchiveTo(temp.Stream(), std::move(entries), options, archivePath);
+  WriteArchiveTo(temp.Stream(), std::move(entries), options, {archivePath, archivePath});
   temp.Commit(TCommitMode::Replace);
 }
 

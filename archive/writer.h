@@ -19,8 +19,6 @@ using EInvalidEntryName = ENamed<"EInvalidEntryName">;
 using EDuplicateEntryName = ENamed<"EDuplicateEntryName">;
 using EArchiveWrite = ENamed<"EArchiveWrite">;
 
-// 1980-01-01 00:00:00, the earliest DOS date and time.
-inline constexpr uint32_t kDosEpoch = 0x00210000;
 inline constexpr uint16_t kAttributeArchive = 0x0020;
 // Sizes and their total are signed 32-bit in the archive.
 inline constexpr int64_t kMaxArchivedSize = 0x7FFFFFFF;
@@ -33,6 +31,7 @@ struct TWriterEntry {
   // Never stored, even when compression does not make it smaller: the reader checks the sum
   // of coded entries only. Every entry is coded under a key.
   bool Coded = false;
+  std::string ShownName{};  // the name as messages show it, when Name is in another code page
 };
 
 struct TWriterOptions {
@@ -51,8 +50,6 @@ struct TWriterOptions {
 // Raises EInvalidEntryName when EntryNameFault finds a fault in name.
 void ValidateEntryName(const std::string& name);
 
-uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second);
-
 // The order in which entries of these expanded sizes must be written so that the reader's
 // walk, which stops once the sizes so far reach the total (ScanReaches), reaches every one:
 // the last non-empty entry moves behind the empty ones that follow it; everything else keeps
@@ -68,9 +65,16 @@ bool CanCompress(uint8_t method);
 // Every check (names, duplicate names, sizes, method) is made before anything is written.
 void WriteArchive(const std::string& archivePath, std::vector<TWriterEntry> entries,
                   const TWriterOptions& options);
-// The same into archive from its position on; entries packed ahead of the writer wait in
-// temporary files beside the path spoolBeside.
+// Where entries packed ahead of the writer wait when they are too large for memory: in
+// temporary files beside the path Beside, whose failures name ShownName (else Beside).
+struct TSpoolPlace {
+  std::string Beside;
+  std::string ShownName;
+};
+
+// The same into archive from its position on. An archive that cannot seek, such as standard
+// output, gets every entry packed ahead of the writer, also on one thread.
 void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
-                    const TWriterOptions& options, const std::string& spoolBeside);
+                    const TWriterOptions& options, const TSpoolPlace& spool);
 
 }  // namespace vo

@@ -1,6 +1,8 @@
 // The system's messages, named once: callers and scripts compare them byte for byte.
 #pragma once
 
+#include <string>
+
 namespace vo {
 
 inline constexpr char kMsgStreamRead[] = "Stream read error";
@@ -19,6 +21,26 @@ inline constexpr char kMsgBadChecksum[] = "Bad checksum during expansion -- data
 inline constexpr char kMsgDataEndsEarly[] =
     "Compressed data ends before the expanded size is reached";
 inline constexpr char kMsgCancelled[] = "Expansion cancelled by the progress handler";
+
+// The tool's words for a failed system call: what failed, the file as the user named it and
+// the system's reason, as in "cannot write out.voa: No space left on device".
+inline constexpr char kMsgOpenFailed[] = "cannot open ";
+inline constexpr char kMsgCreateFailed[] = "cannot create ";
+inline constexpr char kMsgReadFailed[] = "cannot read ";
+inline constexpr char kMsgWriteFailed[] = "cannot write ";
+inline constexpr char kMsgSetTimeFailed[] = "cannot set the modification time of ";
+inline constexpr char kMsgReadFolderFailed[] = "cannot read the folder ";
+inline constexpr char kMsgCreateFolderFailed[] = "cannot make the folder ";
+inline constexpr char kMsgIsFolder[] = "it is a folder, not a file";
+inline constexpr char kMsgNotAFile[] = "it is a device or a pipe, not a file";
+inline constexpr char kMsgInUse[] = "another program holds it open";
+inline constexpr char kMsgNoFormInCodePage[] = "no form in code page ";
+inline constexpr char kMsgNoTemporaryName[] = "no fresh name for a temporary file beside it";
+
+inline std::string FailureText(const char* what, const std::string& name,
+                               const std::string& reason) {
+  return what + name + ": " + reason;
+}
 
 // Reading archives in the tool, beyond what the component checks.
 inline constexpr char kMsgStoredChecksum[] =

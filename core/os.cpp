@@ -6,6 +6,7 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -31,6 +32,23 @@ void EnlargeBufferOnce(std::FILE* file) {
   (void)done;
 }
 
+#ifdef _WIN32
+
+std::optional<TFileIdentity> IdentityOfHandle(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info)) return std::nullopt;
+  return TFileIdentity{info.dwVolumeSerialNumber,
+                       uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+}
+
+#else
+
+TFileIdentity IdentityOfStat(const struct stat& info) {
+  return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+#endif
+
 }  // namespace
 
 void PrepareStandardStream(std::FILE* file) {
@@ -44,11 +62,27 @@ void PrepareStandardStream(std::FILE* file) {
   }
 }
 
-bool StandardErrorIsTerminal() {
+void PrepareTextOutput() {
 #ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
+  SetConsoleOutputCP(CP_UTF8);
+#endif
+}
+
+bool IsTerminal(std::FILE* file) {
+#ifdef _WIN32
+  return _isatty(_fileno(file)) != 0;
 #else
-  return ::isatty(STDERR_FILENO) != 0;
+  return ::isatty(::fileno(file)) != 0;
+#endif
+}
+
+bool IsFolder(std::FILE* file) {
+#ifdef _WIN32
+  struct _stat64 info {};
+  return _fstat64(_fileno(file), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFDIR;
+#else
+  struct stat info {};
+  return ::fstat(::fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
 #endif
 }
 
@@ -60,6 +94,40 @@ std::optional<std::tm> LocalTime(std::time_t when) {
   if (localtime_r(&when, &local) == nullptr) return std::nullopt;
 #endif
   return local;
+}
+
+std::optional<std::time_t> MomentOfLocalTime(std::tm local) {
+  local.tm_isdst = -1;
+  const std::time_t when = std::mktime(&local);
+  if (when == static_cast<std::time_t>(-1)) return std::nullopt;
+  return when;
+}
+
+std::optional<TFileIdentity> IdentityOfFile(const std::string& path) {
+#ifdef _WIN32
+  // Folders open only with backup semantics; no access is asked for, so nobody is kept out.
+  const HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  const auto identity = IdentityOfHandle(handle);
+  CloseHandle(handle);
+  return identity;
+#else
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return IdentityOfStat(info);
+#endif
+}
+
+std::optional<TFileIdentity> IdentityOfStandardOutput() {
+#ifdef _WIN32
+  return IdentityOfHandle(GetStdHandle(STD_OUTPUT_HANDLE));
+#else
+  struct stat info {};
+  if (::fstat(STDOUT_FILENO, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return IdentityOfStat(info);
+#endif
 }
 
 bool RemoveFile(const char* path) {

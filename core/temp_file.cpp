@@ -1,5 +1,6 @@
 #include "core/temp_file.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -75,14 +76,19 @@ std::string RandomTail() {
 }
 
 std::string TempNameBeside(const std::string& target) {
-  const fs::path path(target);
-  const std::string name = path.filename().string().substr(0, kKeptNameBytes);
-  return (path.parent_path() / (name + "." + RandomTail())).string();
+  const fs::path path = PathOf(target);
+  std::string name = TextOf(path.filename());
+  // Cut where a character starts: the name is UTF-8.
+  std::size_t keep = std::min(name.size(), kKeptNameBytes);
+  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+    --keep;
+  name.resize(keep);
+  return TextOf(path.parent_path() / PathOf(name + "." + RandomTail()));
 }
 
 bool SomethingAt(const std::string& path) {
   std::error_code error;
-  return fs::symlink_status(path, error).type() != fs::file_type::not_found;
+  return fs::symlink_status(PathOf(path), error).type() != fs::file_type::not_found;
 }
 
 void OnInterrupt(int signal) {
@@ -92,21 +98,24 @@ void OnInterrupt(int signal) {
 
 }  // namespace
 
-TTempFile::TTempFile(const std::string& target) : TargetPath(target) {
+TTempFile::TTempFile(const std::string& target, const std::string& shownName)
+    : TargetPath(target), ShownName(shownName.empty() ? target : shownName) {
+  std::string failure = FailureText(kMsgCreateFailed, ShownName, kMsgNoTemporaryName);
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     TempPath = TempNameBeside(target);
     // Armed before it exists, so that an interrupt can never leave it behind.
     Slot = ArmSlot(TempPath);
     if (Slot < 0) break;
     try {
-      File.emplace(TempPath, kCreateNew);
+      File.emplace(TempPath, kCreateNew, ShownName);
       return;
-    } catch (const EFCreateError&) {
+    } catch (const EFCreateError& e) {
+      failure = e.Message;
       DisarmSlot(Slot);
       if (!SomethingAt(TempPath)) break;
     }
   }
-  throw EFCreateError(kMsgCannotCreate + target);
+  throw EFCreateError(failure);
 }
 
 TTempFile::~TTempFile() {
@@ -120,10 +129,22 @@ void TTempFile::CopyPermissionsFrom(const std::string& path) {
   CopyPermissions(path, TempPath);
 }
 
-void TTempFile::Commit(TCommitMode mode) {
+void TTempFile::Commit(TCommitMode mode, std::optional<std::time_t> modified) {
+  if (modified) File->SetModificationTime(*modified);
   File->Close();
-  if (!RenameFile(TempPath, TargetPath, mode == TCommitMode::Replace))
-    throw EFCreateError(kMsgCannotCreate + TargetPath);
+  // A device or a pipe at the target is never replaced by a file: whoever named it means to
+  // write into it (a file system node such as /dev/null is shared by every program).
+  std::error_code ignored;
+  const fs::file_type there = fs::symlink_status(PathOf(TargetPath), ignored).type();
+  if (there != fs::file_type::not_found && there != fs::file_type::regular &&
+      there != fs::file_type::symlink && there != fs::file_type::directory)
+    throw EFCreateError(FailureText(kMsgCreateFailed, ShownName, kMsgNotAFile));
+  if (!RenameFile(TempPath, TargetPath, mode == TCommitMode::Replace)) {
+    const int error = LastSystemError();
+    const bool folder = fs::is_directory(fs::symlink_status(PathOf(TargetPath), ignored));
+    throw EFCreateError(
+        FailureText(kMsgCreateFailed, ShownName, folder ? kMsgIsFolder : SystemErrorText(error)));
+  }
   Committed = true;
   DisarmSlot(Slot);
 }

@@ -4,6 +4,7 @@
 // by the destructor, or by the interrupt handler of RemoveTempFilesOnInterrupt.
 #pragma once
 
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -16,10 +17,12 @@ enum class TCommitMode {
   NoReplace,  // anything at the target makes the commit fail
 };
 
+// Its failures name the target (or shownName), never the temporary name, with the system's
+// reason: "cannot write out.voa: No space left on device".
 class TTempFile {
  public:
-  // Creates the file beside target. Raises EFCreateError ("Cannot create file <target>").
-  explicit TTempFile(const std::string& target);
+  // Creates the file beside target. Raises EFCreateError ("cannot create <target>: <reason>").
+  explicit TTempFile(const std::string& target, const std::string& shownName = {});
   ~TTempFile();
   TTempFile(const TTempFile&) = delete;
   TTempFile& operator=(const TTempFile&) = delete;
@@ -31,14 +34,16 @@ class TTempFile {
   // Gives the file the permission bits of the file at path (nothing on Windows).
   void CopyPermissionsFrom(const std::string& path);
 
-  // Closes the file (EWriteError when it cannot be flushed) and renames it onto the target,
-  // which is replaced as the mode allows. A link at the target is replaced, never followed.
-  // Raises EFCreateError ("Cannot create file <target>") when the rename is refused; the
-  // temporary file is then removed by the destructor as usual.
-  void Commit(TCommitMode mode);
+  // Gives the file the modification time when one is given, closes it (EWriteError when it
+  // cannot be flushed) and renames it onto the target, which is replaced as the mode allows.
+  // A link at the target is replaced, never followed; a folder, a device or a pipe never. Raises
+  // EFCreateError ("cannot create <target>: <reason>") when the rename is refused; the temporary
+  // file is then removed by the destructor as usual.
+  void Commit(TCommitMode mode, std::optional<std::time_t> modified = std::nullopt);
 
  private:
   std::string TargetPath;
+  std::string ShownName;
   std::string TempPath;
   int Slot = -1;  // in the registry of files to remove on an interrupt
   std::optional<TFileStream> File;

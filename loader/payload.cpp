@@ -24,7 +24,7 @@ namespace {
 // The stamp value whose bytes begin at offset: nothing when the search must end without a
 // payload (unpatched, cut short by the end of the file, or not inside the file), else the
 // value, where 0 lets the search go on.
-std::optional<int32_t> StampValueAt(TFileStream& file, int64_t offset, int64_t fileSize) {
+std::optional<int32_t> StampValueAt(TStream& file, int64_t offset, int64_t fileSize) {
   uint8_t value[4] = {};
   file.SetPosition(offset);
   if (file.Read(value, sizeof value) != sizeof value || value[0] == kUnpatchedStampByte) {
@@ -45,7 +45,12 @@ std::array<uint8_t, kPayloadMarkerSize> PayloadMarker() {
 
 int32_t FindPayloadOffset(const std::string& Path) {
   TFileStream file(Path, kOpenReadShared);
+  return FindPayloadOffset(file);
+}
+
+int32_t FindPayloadOffset(TStream& file) {
   const int64_t fileSize = file.Size();
+  file.SetPosition(0);
   std::vector<uint8_t> window(kPayloadWindowSize);
   int64_t base = 0;
   std::size_t n = file.Read(window.data(), window.size());
@@ -66,16 +71,19 @@ int32_t FindPayloadOffset(const std::string& Path) {
   return 0;
 }
 
+uint32_t ReadPayloadLength(TStream& Loader, int32_t PayloadOffset) {
+  Loader.SetPosition(PayloadOffset);
+  uint8_t length[kPayloadLengthSize] = {};
+  Loader.Read(length, sizeof length);
+  return LoadLittleEndian<uint32_t>(length);
+}
+
 uint32_t CopyPayload(const std::string& LoaderPath, int32_t PayloadOffset,
                      const std::string& TempArchivePath) {
   TFileStream source(LoaderPath, kOpenReadShared);
   // Declared after the source, so that it is closed first on every way out.
   TFileStream target(TempArchivePath, kCreate);
-  source.SetPosition(PayloadOffset);
-  // A plain read: bytes missing at the end of the file count as 0.
-  uint8_t length[kPayloadLengthSize] = {};
-  source.Read(length, sizeof length);
-  const auto PayloadLength = LoadLittleEndian<uint32_t>(length);
+  const uint32_t PayloadLength = ReadPayloadLength(source, PayloadOffset);
   // A length that cannot be a signed size cannot be in the file either.
   if (PayloadLength > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
     throw EReadError(kMsgStreamRead);

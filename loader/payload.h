@@ -37,6 +37,13 @@ inline const uint8_t* FindPayloadMarker(const uint8_t* begin, const uint8_t* end
 // The payload's file offset from the stamp in the file at Path, or 0 when there is none; a
 // negative stamp value comes back unchanged. Raises EFOpenError.
 int32_t FindPayloadOffset(const std::string& Path);
+// The same search in a file already open, from its start; the stream's position is left
+// anywhere.
+int32_t FindPayloadOffset(TStream& File);
+
+// The PayloadLength of the block at PayloadOffset: a plain read, where bytes missing at the end
+// of the file count as 0. A length of 0 stands for the whole loader file.
+uint32_t ReadPayloadLength(TStream& Loader, int32_t PayloadOffset);
 
 // Copies the archive of the payload block at PayloadOffset into TempArchivePath (created or
 // truncated) and returns the block's PayloadLength. A PayloadLength of 0 copies the whole

@@ -447,7 +447,7 @@ TEST_F(ArchiveWriterFiles, FailuresLeaveNoArchiveAndKeepTheOldOne) {
        {Memory("a", Text("a")), File("m", missing)},
        &stored,
        "EFOpenError",
-       std::string("Cannot open file ").append(missing)},
+       std::string("cannot open ").append(missing).append(": No such file or directory")},
       {"bad name",
        {Memory("..\\a", Text("a"))},
        &stored,

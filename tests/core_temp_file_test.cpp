@@ -43,8 +43,13 @@ TEST_F(TempFile, IsMadeBesideItsTargetUnderAFreshName) {
               std::string("archive.voa.").size() + 16);
   }
   EXPECT_EQ(Listing().size(), 2u);
-  // A folder that does not exist takes no file.
-  EXPECT_THROW(TTempFile(Path("no/such/t")), EFCreateError);
+  // A folder that does not exist takes no file; the failure names the target and the reason.
+  try {
+    TTempFile missing(Path("no/such/t"), "shown.voa");
+    ADD_FAILURE() << "made a file in a missing folder";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.Message, "cannot create shown.voa: No such file or directory");
+  }
 }
 
 TEST_F(TempFile, CommitsOntoItsTargetOrIsRemoved) {
@@ -54,6 +59,7 @@ TEST_F(TempFile, CommitsOntoItsTargetOrIsRemoved) {
     std::optional<TCommitMode> mode;  // no commit: the destructor removes the file
     bool committed;
     std::vector<std::string> left;
+    const char* reason = "";  // of a refused commit: the system's, or the folder's own
   };
   const auto file = [this] { Put("t", {'o', 'l', 'd'}); };
   const auto folder = [this] { fs::create_directory(Path("t")); };
@@ -66,10 +72,10 @@ TEST_F(TempFile, CommitsOntoItsTargetOrIsRemoved) {
       {"no commit", file, std::nullopt, false, {"t"}},
       {"nothing there", nothing, TCommitMode::NoReplace, true, {"t"}},
       {"replace a file", file, TCommitMode::Replace, true, {"t"}},
-      {"keep a file", file, TCommitMode::NoReplace, false, {"t"}},
-      {"never a folder", folder, TCommitMode::Replace, false, {"t"}},
+      {"keep a file", file, TCommitMode::NoReplace, false, {"t"}, "File exists"},
+      {"never a folder", folder, TCommitMode::Replace, false, {"t"}, "it is a folder, not a file"},
       {"a link is replaced, not followed", link, TCommitMode::Replace, true, {"t", "victim"}},
-      {"a link is kept", link, TCommitMode::NoReplace, false, {"t", "victim"}},
+      {"a link is kept", link, TCommitMode::NoReplace, false, {"t", "victim"}, "File exists"},
   };
   for (const Case& c : cases) {
     fs::remove_all(Dir);
@@ -84,7 +90,8 @@ TEST_F(TempFile, CommitsOntoItsTargetOrIsRemoved) {
           temp.Commit(*c.mode);
           committed = true;
         } catch (const EFCreateError& e) {
-          EXPECT_EQ(e.Message, "Cannot create file " + Path("t")) << c.what;
+          // The target is named, never the temporary file.
+          EXPECT_EQ(e.Message, "cannot create " + Path("t") + ": " + c.reason) << c.what;
         }
       }
     }

@@ -2,12 +2,17 @@
 // their exit codes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -45,6 +50,12 @@ class VoarcCli : public test::TTempDirTest {
   }
   static bool UnderWine() { return Tool().find("wine") != std::string::npos; }
 
+  // A path as the tool under test shows it: with backslashes on Windows.
+  static std::string Shown(std::string path) {
+    if (UnderWine()) std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+  }
+
   // A Windows program ends its text lines with CR LF; the expectations are written with LF.
   // The bytes of cat and raw are no text and stay as they are.
   static std::string TextLines(std::string text) {
@@ -64,20 +75,23 @@ class VoarcCli : public test::TTempDirTest {
     Put("empty", {});
   }
 
-  // Runs voarc in the test folder; stdin from `input` when given.
-  TRun Voarc(const std::string& arguments, const std::string& input = "") const {
-    return Run(Tool(), arguments, input);
+  // Runs voarc in the test folder; stdin from `input` when given, stdout into `output` (which
+  // Out then holds when it is a file in the test folder).
+  TRun Voarc(const std::string& arguments, const std::string& input = "",
+             const std::string& output = "stdout.txt") const {
+    return Run(Tool(), arguments, input, output);
   }
   // This build's voarc, whatever runs the others.
   TRun NativeVoarc(const std::string& arguments) const {
-    return Run("'" VO_VOARC "'", arguments, "");
+    return Run("'" VO_VOARC "'", arguments, "", "stdout.txt");
   }
-  TRun Run(const std::string& tool, const std::string& arguments, const std::string& input) const {
+  TRun Run(const std::string& tool, const std::string& arguments, const std::string& input,
+           const std::string& output) const {
     std::string command = "cd '" + Dir.string() + "' && " + tool + " " + arguments;
     if (!input.empty()) command += " < " + input;
-    command += " > stdout.txt 2> stderr.txt";
+    command += " > " + output + " 2> stderr.txt";
     const int status = std::system(command.c_str());
-    const TBytes out = Get("stdout.txt");
+    const TBytes out = output.find('/') == std::string::npos ? Get(output) : TBytes{};
     const TBytes err = Get("stderr.txt");
     TRun run{WEXITSTATUS(status), std::string(out.begin(), out.end()),
              std::string(err.begin(), err.end())};
@@ -104,6 +118,66 @@ class VoarcCli : public test::TTempDirTest {
     return names;
   }
 
+  struct Row {
+    const char* arguments;
+    int code;
+    const char* inStdout;
+    const char* inStderr;
+  };
+  // Runs each row, standard input from input when given, and checks its exit code and that
+  // its outputs hold the texts.
+  template <typename Rows>
+  void RunRows(const Rows& rows, const std::string& input = "") const {
+    for (const Row& row : rows) {
+      const std::string arguments = row.arguments;
+      const bool redirected = arguments.find('<') != std::string::npos;
+      const TRun run = Voarc(arguments, redirected ? "" : input);
+      EXPECT_EQ(run.Code, row.code) << arguments << "\n" << run.Err;
+      EXPECT_NE(run.Out.find(row.inStdout), std::string::npos) << arguments << "\n" << run.Out;
+      EXPECT_NE(run.Err.find(row.inStderr), std::string::npos) << arguments << "\n" << run.Err;
+    }
+  }
+
+  // The entry names of an archive as list --json gives them.
+  std::vector<std::string> Names(const std::string& archive,
+                                 const std::string& options = "") const {
+    const TRun run = Voarc("list --json " + options + " '" + archive + "'");
+    std::vector<std::string> names;
+    const std::string key = "{\"name\": \"";
+    for (std::size_t at = 0; (at = run.Out.find(key, at)) != std::string::npos;) {
+      at += key.size();
+      std::string name;
+      for (; at < run.Out.size() && run.Out[at] != '"'; ++at) {
+        if (run.Out[at] == '\\') ++at;
+        name += run.Out[at];
+      }
+      names.push_back(name);
+    }
+    return names;
+  }
+
+  static TBytes Bytes(const std::string& text) { return TBytes(text.begin(), text.end()); }
+  static TBytes Concatenated(TBytes a, const TBytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  }
+  static std::time_t LocalMoment(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+  }
+  std::time_t ModifiedAt(const std::string& name) const {
+    return std::chrono::system_clock::to_time_t(
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+            std::chrono::file_clock::to_sys(fs::last_write_time(Dir / name))));
+  }
+
   // Flips one byte of the file, at offset from its start.
   void Flip(const std::string& name, std::size_t offset) const {
     TBytes bytes = Get(name);
@@ -126,7 +200,7 @@ TEST_F(VoarcCli, CommandTable) {
       {"list --json arc.voa", 0, "\"method\": \"LH5\", \"method_index\": 4", ""},
       {"list --json arc.voa", 0, "\"name\": \"Installer\\\\VoInstall.exe\"", ""},
       {"test arc.voa", 0, "OK           d\\one.txt", ""},
-      {"test missing.voa", 1, "", "voarc: EFOpenError: Cannot open file missing.voa\n"},
+      {"test missing.voa", 1, "", "voarc: EFOpenError: cannot open missing.voa: "},
       {"cat arc.voa nowhere", 1, "", "no entry named \"nowhere\""},
       {"create -m bogus x.voa a.txt", 2, "", "voarc: "},
       {"create -k 12abc x.voa a.txt", 2, "", "KEY '12abc' is not a 32-bit number"},
@@ -148,7 +222,11 @@ TEST_F(VoarcCli, CommandTable) {
       {"test -k 2147483647 locked.voa", 0, "OK", ""},
       {"test -k -2147483648 locked.voa", 1, "EInvalidKey", ""},
       {"", 2, "", "voarc: "},
-      {"nonsense", 2, "", "voarc: "},
+      {"nonsense", 2, "", "voarc: unknown command 'nonsense'\n"},
+      {"-q nonsense a.voa", 2, "", "voarc: unknown command 'nonsense'\n"},
+      {"raw nonsense", 2, "", "voarc: unknown command 'raw nonsense'\n"},
+      {"--version", 0, "voarc (VoInstall) ", ""},
+      {"list --codepage 99999 x.voa", 2, "", "code page '99999' is not one this system converts"},
       {"--help", 0, "create", ""},
       {"extract --help", 0, "--directory", ""},
       {"raw expand -m lh5 -n -1", 2, "", "voarc: "},
@@ -558,10 +636,12 @@ TEST_F(VoarcCli, NamesReachTheTerminalEscaped) {
   const TBytes data = {'d'};
   Put("esc.voa", test::ArchiveBytes({{name, data, 1, 0, 'd' + 1}}, "NON"));
   const std::string shown = "x\\x1b]0;owned\\x07\\x0d\\x0aOK           fake\\x9b2J";
-  const TRun list = Voarc("list esc.voa");
-  const TRun test = Voarc("test esc.voa");
-  const TRun extract = Voarc("extract -C out esc.voa");
-  const TRun cat = Voarc("cat esc.voa nothing-here");
+  // In the code page of UTF-8 the 0x9B byte is no character: it is shown as it is.
+  const std::string utf8 = " --codepage 65001 ";
+  const TRun list = Voarc("list" + utf8 + "esc.voa");
+  const TRun test = Voarc("test" + utf8 + "esc.voa");
+  const TRun extract = Voarc("extract" + utf8 + "-C out esc.voa");
+  const TRun cat = Voarc("cat" + utf8 + "esc.voa nothing-here");
   for (const TRun* run : {&list, &test, &extract, &cat}) {
     for (const std::string* text : {&run->Out, &run->Err}) {
       EXPECT_EQ(std::count_if(text->begin(), text->end(),
@@ -579,7 +659,7 @@ TEST_F(VoarcCli, NamesReachTheTerminalEscaped) {
   EXPECT_NE(extract.Err.find("refused entry \"" + shown + "\": holds a control byte"),
             std::string::npos)
       << extract.Err;
-  const TRun json = Voarc("list --json esc.voa");
+  const TRun json = Voarc("list --json" + utf8 + "esc.voa");
   EXPECT_NE(json.Out.find("\"name\": \"x\\u001b]0;owned\\u0007\\r\\nOK           fake\\u009b2J\""),
             std::string::npos)
       << json.Out;
@@ -655,6 +735,367 @@ TEST_F(VoarcCli, InterruptsLeaveNothingBehind) {
       EXPECT_EQ(Files(c.folder), before) << c.arguments[0] << " " << signal;
     }
   }
+}
+
+// A built setup is read as the archive it carries, found through the stamp as the loader
+// finds it, wherever an archive is read.
+TEST_F(VoarcCli, SetupsOpenAsTheArchiveTheyCarry) {
+  ASSERT_EQ(Voarc("create arc.voa a.txt noise.bin d").Code, 0);
+  ASSERT_EQ(Voarc("sfx --stub '" VO_SETUP_STUB "' -o setup.bin arc.voa").Code, 0);
+  TBytes cut = Get("setup.bin");
+  cut.resize(cut.size() - 10);
+  Put("cut.bin", cut);
+  const Row rows[] = {
+      {"list setup.bin", 0, "d\\sub\\two.txt", ""},
+      {"list --json setup.bin", 0, "\"name\": \"noise.bin\"", ""},
+      {"test setup.bin", 0, "OK           d\\one.txt", ""},
+      {"extract -C out setup.bin", 0, "", ""},
+      {"list cut.bin", 1, "", "voarc: cut.bin: the payload of this setup is cut short: "},
+      {"list '" VO_SETUP_STUB "'", 1, "", "EInvalidHeader"},
+  };
+  RunRows(rows);
+  // The Windows setup, where that stub has been built.
+  if (Voarc("sfx --stub win64 -o Setup.exe arc.voa").Code == 0) {
+    const Row windows[] = {
+        {"list Setup.exe", 0, "d\\sub\\two.txt", ""},
+        {"test Setup.exe", 0, "OK           noise.bin", ""},
+    };
+    RunRows(windows);
+  }
+  const TRun cat = Voarc("cat setup.bin noise.bin");
+  EXPECT_EQ(TBytes(cat.Out.begin(), cat.Out.end()), Get("noise.bin"));
+  for (const char* file : {"a.txt", "noise.bin", "d/one.txt", "d/sub/two.txt"})
+    EXPECT_TRUE(SameFiles(file, std::string("out/") + file)) << file;
+}
+
+// Entry names are bytes of a Windows code page (1252 unless --codepage says another); the
+// tool's own text is UTF-8 both ways, and a name the code page cannot hold is refused.
+TEST_F(VoarcCli, NamesAreStoredInAWindowsCodePage) {
+  struct Case {
+    const char* file;
+    const char* options;
+    std::string stored;
+  };
+  const Case cases[] = {
+      {"café.txt", "", "caf\xe9.txt"},
+      {"Ärger.txt", "--codepage 1252", "\xc4rger.txt"},
+      {"zło.txt", "--codepage 1250", "z\xb3o.txt"},
+      {"мир.txt", "--codepage 1251", "\xec\xe8\xf0.txt"},
+      {"日本.txt", "--codepage 932", "\x93\xfa\x96\x7b.txt"},
+  };
+  for (const Case& c : cases) {
+    const std::string options = c.options;
+    const std::string file = c.file;
+    Put(file, Bytes(file));
+    fs::remove_all(Dir / "out");
+    ASSERT_EQ(Voarc("create " + options + " cp.voa '" + file + "'").Code, 0) << file;
+    const TBytes archive = Get("cp.voa");
+    const TBytes stored = Bytes(c.stored);
+    EXPECT_NE(std::search(archive.begin(), archive.end(), stored.begin(), stored.end()),
+              archive.end())
+        << file << ": not stored in the code page";
+    EXPECT_NE(Voarc("list " + options + " cp.voa").Out.find("  " + file + "\n"), std::string::npos)
+        << file;
+    EXPECT_EQ(Names("cp.voa", options), std::vector<std::string>{file});
+    EXPECT_EQ(Voarc("cat " + options + " cp.voa '" + file + "'").Out, file);
+    EXPECT_EQ(Voarc("extract " + options + " -C out cp.voa").Code, 0) << file;
+    EXPECT_EQ(Get("out/" + file), Bytes(file));
+  }
+  // No form in the default code page: refused, naming the file, and nothing is written.
+  fs::remove(Dir / "cp.voa");
+  const TRun refused = Voarc("create cp.voa a.txt 'zło.txt'");
+  EXPECT_EQ(refused.Code, 1);
+  EXPECT_NE(refused.Err.find("\"zło.txt\" from zło.txt: no form in code page 1252"),
+            std::string::npos)
+      << refused.Err;
+  EXPECT_FALSE(fs::exists(Dir / "cp.voa"));
+  // Bytes written by another tool.
+  Put("hand.voa", test::ArchiveBytes({{"caf\xe9\\d.txt", {'d'}, 1, 0, 'd'}}, "NON"));
+  EXPECT_NE(Voarc("list hand.voa").Out.find("  café\\d.txt\n"), std::string::npos)
+      << Voarc("list hand.voa").Out;
+}
+
+// Names typed on the command line: / or \ between folders, * and ? within a part, a folder for
+// everything under it, ASCII case ignored.
+TEST_F(VoarcCli, TypedNamesPickEntries) {
+  ASSERT_EQ(Voarc("create arc.voa a.txt noise.bin d empty").Code, 0);
+  const std::vector<std::string> inD = {"d/one.txt", "d/sub/two.txt"};
+  struct Case {
+    const char* names;
+    std::vector<std::string> files;
+    int code;
+  };
+  const Case cases[] = {
+      {"d/one.txt", {"d/one.txt"}, 0},
+      {"'D\\ONE.TXT'", {"d/one.txt"}, 0},
+      {"d", inD, 0},
+      {"d/", inD, 0},
+      {"'d\\sub'", {"d/sub/two.txt"}, 0},
+      {"'*.txt'", {"a.txt"}, 0},
+      {"'*/*.txt'", {"d/one.txt"}, 0},
+      {"'d/*/t?o.txt'", {"d/sub/two.txt"}, 0},
+      {"'n*' 'e?pty'", {"empty", "noise.bin"}, 0},
+      {"'*'", {"a.txt", "d/one.txt", "d/sub/two.txt", "empty", "noise.bin"}, 0},
+      {"d/on", {}, 1},  // a part matches whole
+      {"'?'", inD, 0},  // the folder d
+      {"'?"
+       "?'",
+       {},
+       1},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(Dir / "out");
+    fs::create_directories(Dir / "out");
+    const TRun run = Voarc(std::string("extract -C out arc.voa ") + c.names);
+    EXPECT_EQ(run.Code, c.code) << c.names << "\n" << run.Err;
+    EXPECT_EQ(Files("out"), c.files) << c.names;
+    for (const std::string& file : c.files) EXPECT_TRUE(SameFiles(file, "out/" + file)) << file;
+  }
+  // cat writes what a folder holds in archive order.
+  const TBytes both = Concatenated(Get("d/one.txt"), Get("d/sub/two.txt"));
+  for (const char* names : {"d/", "'D\\*\\t*' 'd/o*'"}) {
+    const TRun cat = Voarc(std::string("cat arc.voa ") + names);
+    EXPECT_EQ(cat.Code, 0) << names;
+    if (std::string(names) == "d/") {
+      EXPECT_EQ(TBytes(cat.Out.begin(), cat.Out.end()), both);
+    }
+  }
+  EXPECT_EQ(Voarc("cat arc.voa 'x*'").Code, 1);
+}
+
+// Each extracted file gets the time stored in its entry: a DOS time in local time, in steps of
+// two seconds, from 1980 on.
+TEST_F(VoarcCli, ExtractGivesEachFileItsStoredTime) {
+  struct Case {
+    int year, month, day, hour, minute, second;
+    std::time_t expected;
+  };
+  const Case cases[] = {
+      {2019, 3, 4, 5, 6, 7, LocalMoment(2019, 3, 4, 5, 6, 6)},
+      {2024, 2, 29, 23, 59, 58, LocalMoment(2024, 2, 29, 23, 59, 58)},
+      {1975, 6, 1, 12, 0, 0, LocalMoment(1980, 1, 1, 0, 0, 0)},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(Dir / "out");
+    const std::time_t when = LocalMoment(c.year, c.month, c.day, c.hour, c.minute, c.second);
+    fs::last_write_time(Dir / "a.txt", std::chrono::file_clock::from_sys(
+                                           std::chrono::system_clock::from_time_t(when)));
+    ASSERT_EQ(Voarc("create t.voa a.txt").Code, 0);
+    ASSERT_EQ(Voarc("extract -C out t.voa").Code, 0);
+    EXPECT_EQ(ModifiedAt("out/a.txt"), c.expected) << c.year;
+  }
+  // Written by another tool: the time 2001-11-25 14:41:56 of its headers.
+  Put("hand.voa", test::ArchiveBytes({{"h.txt", {'d'}, 1, 0, 'd'}}, "NON"));
+  ASSERT_EQ(Voarc("extract -C out hand.voa").Code, 0);
+  EXPECT_EQ(ModifiedAt("out/h.txt"), LocalMoment(2001, 11, 25, 14, 41, 56));
+}
+
+// A link in a folder stands for what it leads to, under its own name (as tar -h stores it);
+// what leads nowhere, or round in a circle, is left out with a note.
+TEST_F(VoarcCli, LinksInAFolderAreStoredAsWhatTheyLeadTo) {
+  fs::create_directories(Dir / "tree");
+  Put("tree/real.txt", Bytes("real"));
+  fs::create_symlink("real.txt", Dir / "tree" / "alias.txt");
+  fs::create_symlink(Dir / "a.txt", Dir / "tree" / "absolute.txt");
+  fs::create_symlink("/nonexistent/nowhere", Dir / "tree" / "dangling");
+  fs::create_directory_symlink(".", Dir / "tree" / "loop");
+  fs::create_directory_symlink(Dir / "d", Dir / "tree" / "dlink");
+  const TRun run = Voarc("create t.voa tree");
+  EXPECT_EQ(run.Code, 0) << run.Err;
+  EXPECT_EQ(Names("t.voa"), (std::vector<std::string>{
+                                "tree\\absolute.txt", "tree\\alias.txt", "tree\\dlink\\one.txt",
+                                "tree\\dlink\\sub\\two.txt", "tree\\real.txt"}));
+  EXPECT_NE(run.Err.find("skipped tree/dangling: a link that leads nowhere"), std::string::npos)
+      << run.Err;
+  EXPECT_NE(run.Err.find("skipped tree/loop: a link to a folder that holds it"), std::string::npos)
+      << run.Err;
+  ASSERT_EQ(Voarc("extract -C out t.voa").Code, 0);
+  EXPECT_FALSE(fs::is_symlink(Dir / "out" / "tree" / "alias.txt"));
+  EXPECT_EQ(Get("out/tree/alias.txt"), Bytes("real"));
+  EXPECT_TRUE(SameFiles("a.txt", "out/tree/absolute.txt"));
+}
+
+// An item given by an absolute path or with leading ".." is stored relative to that point, and
+// the tool says what it left out; NAME=PATH gives any name.
+TEST_F(VoarcCli, ItemsFromElsewhereLoseTheirLeadingParts) {
+  const std::string here = Dir.string();
+  const std::string up = "../" + Dir.filename().string();
+  struct Case {
+    std::string items;
+    std::vector<std::string> names;
+    bool told;
+  };
+  const Case cases[] = {
+      {"'" + here + "/a.txt'", {"a.txt"}, true},
+      {"'" + here + "/d'", {"d\\one.txt", "d\\sub\\two.txt"}, true},
+      {"'" + here + "/d/'", {"d\\one.txt", "d\\sub\\two.txt"}, true},
+      {"'" + up + "/d/sub/two.txt'", {"two.txt"}, true},
+      {"'x\\y.txt=" + here + "/a.txt'", {"x\\y.txt"}, false},
+      {"./d/../a.txt", {"a.txt"}, false},
+  };
+  for (const Case& c : cases) {
+    fs::remove(Dir / "x.voa");
+    const TRun run = Voarc("create x.voa " + c.items);
+    EXPECT_EQ(run.Code, 0) << c.items << "\n" << run.Err;
+    EXPECT_EQ(Names("x.voa"), c.names) << c.items;
+    EXPECT_EQ(run.Err.find("left out of") != std::string::npos, c.told) << c.items << "\n"
+                                                                        << run.Err;
+  }
+}
+
+// An archive written inside a folder being packed is not packed into itself.
+TEST_F(VoarcCli, TheArchiveBeingWrittenIsLeftOut) {
+  const std::vector<std::string> inD = {"d\\one.txt", "d\\sub\\two.txt"};
+  for (int run = 0; run < 2; ++run) {
+    const TRun create = Voarc("create d/self.voa d");
+    EXPECT_EQ(create.Code, 0) << create.Err;
+    EXPECT_EQ(Names("d/self.voa"), inD);
+    // The second run finds the first's archive in the folder.
+    EXPECT_EQ(create.Err.find("skipped " + Shown("d/self.voa") +
+                              ": it is the archive being written") != std::string::npos,
+              run == 1)
+        << create.Err;
+  }
+  // sfx writes its setup into a temporary file beside it, inside the folder: neither that nor
+  // the last run's setup is packed.
+  for (int run = 0; run < 2; ++run) {
+    const TRun sfx = Voarc("sfx --stub '" VO_SETUP_STUB
+                           "' -o d/setup.bin --installer '" VO_TEST_INSTALLER "' d");
+    EXPECT_EQ(sfx.Code, 0) << sfx.Err;
+    EXPECT_EQ(Names("d/setup.bin"),
+              (std::vector<std::string>{"Installer\\VoInstall.exe", "d\\one.txt", "d\\self.voa",
+                                        "d\\sub\\two.txt"}));
+  }
+  fs::remove(Dir / "d" / "setup.bin");
+  // Wine tells no identity of a Linux file as standard output.
+  if (UnderWine()) return;
+  Put("d/piped.voa", {});
+  EXPECT_EQ(Voarc("create - d", "", "d/piped.voa").Code, 0);
+  std::vector<std::string> withSelf = inD;
+  withSelf.insert(withSelf.begin() + 1, "d\\self.voa");
+  EXPECT_EQ(Names("d/piped.voa"), withSelf);
+}
+
+// A failed system call names the path as the user gave it (never a temporary file) and the
+// system's reason, keeping the "voarc: <Class>: " prefix and the exit code.
+TEST_F(VoarcCli, FailuresNameThePathAndTheSystemsReason) {
+  ASSERT_EQ(Voarc("create arc.voa a.txt empty").Code, 0);
+  fs::create_directories(Dir / "out" / "empty");
+  const std::string missing = std::string("voarc: EFOpenError: cannot open missing.voa: ") +
+                              (UnderWine() ? "File not found\n" : "No such file or directory\n");
+  const std::string folderTarget = "voarc: empty: EFCreateError: cannot create " +
+                                   Shown("out/empty") + ": it is a folder, not a file\n";
+  const Row rows[] = {
+      {"list d", 1, "", "voarc: EFOpenError: cannot open d: it is a folder, not a file\n"},
+      {"test missing.voa", 1, "", missing.c_str()},
+      {"create nodir/x.voa a.txt", 1, "", "voarc: EFCreateError: cannot create nodir/x.voa: "},
+      {"create x.voa 'y=nodir/a.txt'", 1, "", "no such file or folder: nodir/a.txt"},
+      {"extract -C out arc.voa", 1, "", folderTarget.c_str()},
+      {"extract -C a.txt arc.voa", 1, "", "voarc: EFCreateError: cannot make the folder a.txt: "},
+  };
+  RunRows(rows);
+  EXPECT_FALSE(fs::exists(Dir / "x.voa"));
+  if (UnderWine()) return;  // the rest writes to Linux devices
+  // A full disk: standard output, or the archive, is a device that takes no byte.
+  for (const char* arguments : {"cat arc.voa a.txt", "create - a.txt"}) {
+    const TRun run = Voarc(arguments, "", "/dev/full");
+    EXPECT_EQ(run.Code, 1) << arguments;
+    EXPECT_EQ(run.Err,
+              "voarc: EWriteError: cannot write standard output: No space left on device\n")
+        << arguments;
+  }
+  if (::mknod((Dir / "full").c_str(), S_IFCHR | 0666, ::makedev(1, 7)) == 0) {
+    const Row device[] = {
+        {"create full a.txt", 1, "",
+         "voarc: EWriteError: cannot write full: No space left on device\n"},
+        {"sfx --stub '" VO_SETUP_STUB "' -o full arc.voa", 1, "",
+         "voarc: EFCreateError: cannot create full: it is a device or a pipe, not a file\n"},
+    };
+    RunRows(device);
+    EXPECT_EQ(fs::status(Dir / "full").type(), fs::file_type::character);
+  }
+  // A small file system that fills up, mounted where only the run sees it: the archive, or the
+  // extracted file, is named, never the temporary file.
+  fs::create_directories(Dir / "small");
+  if (std::system("unshare -m true 2> /dev/null") == 0) {
+    const std::string inSmall =
+        "unshare -m sh -c 'mount -t tmpfs -o size=32k tmpfs small && exec \"$0\" \"$@\"' '" VO_VOARC
+        "'";
+    ASSERT_EQ(Voarc("create -m non stored.voa noise.bin").Code, 0);
+    const std::pair<const char*, const char*> filled[] = {
+        {"create small/x.voa noise.bin",
+         "voarc: EWriteError: cannot write small/x.voa: No space left on device\n"},
+        {"extract -C small stored.voa",
+         "voarc: noise.bin: EWriteError: cannot write small/noise.bin: No space left on device\n"},
+    };
+    for (const auto& [arguments, message] : filled) {
+      const TRun run = Run(inSmall, arguments, "", "stdout.txt");
+      EXPECT_EQ(run.Code, 1) << arguments;
+      EXPECT_EQ(run.Err, message) << arguments;
+    }
+  }
+  // A folder that may not be read, walked by a user that the permissions hold (root passes).
+  fs::create_directories(Dir / "locked" / "open");
+  fs::create_directories(Dir / "locked" / "shut");
+  Put("locked/open/f.txt", Bytes("f"));
+  fs::permissions(Dir / "locked" / "shut", fs::perms::none);
+  fs::permissions(Dir, fs::perms::others_exec, fs::perm_options::add);
+  const std::string user = ::geteuid() == 0
+                               ? "setpriv --reuid=65534 --regid=65534 --clear-groups '" VO_VOARC "'"
+                               : "'" VO_VOARC "'";
+  const TRun shut = Run(user, "create - locked", "", "locked.voa");
+  fs::permissions(Dir / "locked" / "shut", fs::perms::owner_all);
+  EXPECT_EQ(shut.Code, 1);
+  EXPECT_EQ(shut.Err,
+            "voarc: EFOpenError: cannot read the folder locked/shut: Permission denied\n");
+  // A folder whose walk fails: deeper than a path can name.
+  const std::string part(200, 'p');
+  ASSERT_TRUE(fs::create_directory(Dir / "deep"));
+  int folder = ::open((Dir / "deep").c_str(), O_DIRECTORY | O_RDONLY);
+  for (int i = 0; i < 25 && folder >= 0; ++i) {
+    const int next = ::mkdirat(folder, part.c_str(), 0700) == 0
+                         ? ::openat(folder, part.c_str(), O_DIRECTORY | O_RDONLY)
+                         : -1;
+    ::close(folder);
+    folder = next;
+  }
+  ASSERT_GE(folder, 0);
+  ::close(folder);
+  const TRun walk = Voarc("create deep.voa deep");
+  EXPECT_EQ(walk.Code, 1);
+  EXPECT_EQ(walk.Err.rfind("voarc: EFOpenError: cannot open deep/" + part, 0), 0u) << walk.Err;
+  EXPECT_NE(walk.Err.find(": File name too long\n"), std::string::npos) << walk.Err;
+  EXPECT_EQ(std::system(("rm -rf '" + (Dir / "deep").string() + "'").c_str()), 0);
+}
+
+// "-" reads an archive from standard input and writes one to standard output; a named pipe is
+// read as an archive too.
+TEST_F(VoarcCli, StandardStreamsAndPipesCarryArchives) {
+  const std::string items = " a.txt noise.bin d empty";
+  ASSERT_EQ(Voarc("create arc.voa" + items).Code, 0);
+  EXPECT_EQ(Voarc("create -" + items, "", "piped.voa").Code, 0);
+  EXPECT_TRUE(SameFiles("arc.voa", "piped.voa"));
+  // Wine cannot take a Linux folder as standard input, and says so in its own words.
+  const std::string folderInput = std::string("voarc: EReadError: cannot read standard input: ") +
+                                  (UnderWine() ? "" : "it is a folder, not a file\n");
+  const Row rows[] = {
+      {"list -", 0, "d\\sub\\two.txt", ""},
+      {"test -", 0, "OK           noise.bin", ""},
+      {"extract -C out -", 0, "", ""},
+      {"list - < d", 1, "", folderInput.c_str()},
+      {"raw compress -m lh5 < d", 1, "", folderInput.c_str()},
+  };
+  RunRows(rows, "arc.voa");
+  EXPECT_TRUE(SameFiles("noise.bin", "out/noise.bin"));
+  const TRun cat = Voarc("cat - noise.bin", "arc.voa");
+  EXPECT_EQ(TBytes(cat.Out.begin(), cat.Out.end()), Get("noise.bin"));
+  if (UnderWine()) return;  // Wine's files are no Linux pipes
+  ASSERT_EQ(::mkfifo((Dir / "fifo").c_str(), 0600), 0);
+  const std::string feed = "cd '" + Dir.string() + "' && (cat arc.voa > fifo &)";
+  ASSERT_EQ(std::system(feed.c_str()), 0);
+  const TRun list = Voarc("list fifo");
+  EXPECT_EQ(list.Code, 0) << list.Err;
+  EXPECT_NE(list.Out.find("d\\one.txt"), std::string::npos);
 }
 
 TEST(VoarcKey, DecimalAndHexadecimalThirtyTwoBitKeys) {

@@ -67,10 +67,24 @@ uint8_t MethodOfName(const std::string& name) {
   throw TUsageError("no method named " + name);
 }
 
-namespace {
+CLI::Option* AddCodePageOption(CLI::App& command, unsigned& number) {
+  return command
+      .add_option("--codepage", number,
+                  "Windows code page of entry names: 1252 (the default), 1250, 1251, 932, ...")
+      ->check(CLI::Validator(
+          [](std::string& value) {
+            unsigned n = 0;
+            const bool number = !value.empty() &&
+                                value.find_first_not_of("0123456789") == std::string::npos &&
+                                value.size() <= 5;
+            if (number) n = static_cast<unsigned>(std::stoul(value));
+            return number && CodePageKnown(n)
+                       ? std::string()
+                       : "code page '" + value + "' is not one this system converts";
+          },
+          "N"));
+}
 
-// The length of the well-formed UTF-8 sequence at text[at] (2 to 4 bytes, no overlong form,
-// no surrogate, at most U+10FFFF) and its code point; 0 when there is none.
 std::size_t Utf8Sequence(std::string_view text, std::size_t at, uint32_t& code) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
   const unsigned char lead = byte(0);
@@ -85,6 +99,8 @@ std::size_t Utf8Sequence(std::string_view text, std::size_t at, uint32_t& code) 
   if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
   return length;
 }
+
+namespace {
 
 void AppendEscaped(std::string& out, unsigned char byte) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -122,47 +138,19 @@ std::string TerminalText(std::string_view text) {
   return out;
 }
 
-namespace {
-
-std::string ToEntryName(const std::string& path) {
-  // "./a" and "d//b" name the files "a" and "d/b".
-  std::string name = std::filesystem::path(path).lexically_normal().generic_string();
-  std::replace(name.begin(), name.end(), '/', '\\');
-  return name;
+bool CannotSeek(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(PathOf(path), error);
+  return std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+         !std::filesystem::is_directory(status);
 }
 
-}  // namespace
-
-void AddItem(const std::string& item, std::vector<TWriterEntry>& entries) {
-  namespace fs = std::filesystem;
-  std::string name;
-  std::string path = item;
-  if (const auto eq = item.find('='); eq != std::string::npos) {
-    name = item.substr(0, eq);
-    path = item.substr(eq + 1);
-  } else {
-    name = ToEntryName(item);
-  }
-  std::error_code error;
-  if (fs::is_directory(path, error)) {
-    std::vector<fs::path> files;
-    for (const auto& found : fs::recursive_directory_iterator(path)) {
-      if (found.is_regular_file()) files.push_back(found.path());
-    }
-    std::sort(files.begin(), files.end());
-    while (!name.empty() && name.back() == '\\') name.pop_back();
-    for (const fs::path& file : files) {
-      const std::string relative = fs::relative(file, path).generic_string();
-      entries.push_back({name + "\\" + ToEntryName(relative), file.string(), std::nullopt});
-    }
-    return;
-  }
-  if (!fs::is_regular_file(path, error)) throw TToolError("no such file or folder: " + path);
-  entries.push_back({name, path, std::nullopt});
+void Note(const std::string& text) {
+  std::fprintf(stderr, "voarc: %s\n", TerminalText(text).c_str());
 }
 
 TProgress::TProgress(const TGlobalOptions& global, std::string label, int64_t totalBytes)
-    : Enabled(!global.Quiet && StandardErrorIsTerminal()),
+    : Enabled(!global.Quiet && IsTerminal(stderr)),
       Label(TerminalText(label)),
       TotalBytes(totalBytes),
       Start(std::chrono::steady_clock::now()) {}

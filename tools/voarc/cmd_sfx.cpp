@@ -14,11 +14,13 @@
 #include "core/little_endian.h"
 #include "core/os.h"
 #include "core/stdio_stream.h"
+#include "core/stream_window.h"
 #include "core/temp_file.h"
 #include "loader/payload.h"
 #include "loader/platform.h"
 #include "loader/setup.h"
 #include "tools/voarc/cli.h"
+#include "tools/voarc/items.h"
 #include "tools/voarc/pe_image.h"
 #include "tools/voarc/report.h"
 #include "tools/voarc/stubs.h"
@@ -30,7 +32,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  TFileStream in(path, kOpenReadShared);
+  TFileStream in(path, kOpenReadShared, path);
   std::vector<uint8_t> bytes(static_cast<std::size_t>(std::max<int64_t>(in.Size(), 0)));
   in.ReadBuffer(bytes.data(), bytes.size());
   return bytes;
@@ -38,36 +40,6 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
 
 // Info reads a loader file a chunk at a time: a setup may be far larger than memory should be.
 constexpr std::size_t kInfoChunk = std::size_t{1} << 20;
-
-// The bytes [start, start + size) of a stream, as a stream of their own.
-class TStreamWindow final : public TStream {
- public:
-  TStreamWindow(TStream& inner, int64_t start, int64_t size)
-      : Inner(inner), Start(start), Length(size) {}
-  std::size_t Read(void* buffer, std::size_t count) override {
-    const int64_t left = std::max<int64_t>(Length - Pos, 0);
-    count = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(count), left));
-    if (count == 0 || Inner.Seek(Start + Pos, TSeekOrigin::Begin) < 0) return 0;
-    const std::size_t got = Inner.Read(buffer, count);
-    Pos += static_cast<int64_t>(got);
-    return got;
-  }
-  std::size_t Write(const void*, std::size_t) override { return 0; }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    const int64_t base = origin == TSeekOrigin::Begin     ? 0
-                         : origin == TSeekOrigin::Current ? Pos
-                                                          : Length;
-    if (base + offset < 0) return -1;
-    return Pos = base + offset;
-  }
-  int64_t Size() override { return Length; }
-
- private:
-  TStream& Inner;
-  int64_t Start;
-  int64_t Length;
-  int64_t Pos = 0;
-};
 
 struct TFileStamp {
   int64_t ValueAt = 0;
@@ -96,6 +68,7 @@ T ReadLittleEndianAt(TStream& file, int64_t at) {
 }
 
 struct TSfxOptions {
+  unsigned CodePage = TCodePage::kDefault;
   std::string Stub;
   std::string Output;
   std::string Installer;
@@ -105,12 +78,14 @@ struct TSfxOptions {
 // The archive about to travel in a setup, at the stream's position, checked as `test` checks
 // it. The loader does not test a stored entry's sum, so a stored installer is refused too: its
 // damage would start a changed installer.
-void CheckPayloadArchive(const TGlobalOptions& global, TStream& stream, const std::string& label) {
+void CheckPayloadArchive(const TGlobalOptions& global, TStream& stream, const std::string& label,
+                         const TCodePage& codePage) {
   TVoViriDudodado component;
   const TArchiveListing listing = ListArchiveFile(component, stream, label);
-  const std::vector<TEntryTest> results = TestReachableEntries(global, component, stream, listing);
+  const std::vector<TEntryTest> results =
+      TestReachableEntries(global, component, stream, listing, codePage);
   if (!TestReportPassed(listing, results)) {
-    for (const std::string& line : FormatTestReport(listing, results))
+    for (const std::string& line : FormatTestReport(listing, results, codePage))
       if (line.rfind("OK", 0) != 0) std::fprintf(stderr, "%s\n", line.c_str());
     throw TToolError(label + " fails its test: no setup was written");
   }
@@ -125,6 +100,7 @@ void CheckPayloadArchive(const TGlobalOptions& global, TStream& stream, const st
 void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options) {
   if (options.Installer.empty() && options.Inputs.size() != 1)
     throw TUsageError("sfx takes one ARCHIVE, or --installer FILE and further items");
+  const TCodePage codePage(options.CodePage);
   const std::string stub_path = LocateStub(options.Stub);
   const std::vector<uint8_t> image = ReadWholeFile(stub_path);
   const auto stamp = FindStubStamp(image);
@@ -144,7 +120,7 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
   const auto writeArchive = [&](TStream& target) {
     if (options.Installer.empty()) {
       label = options.Inputs.front();
-      TFileStream archive(label, kOpenReadShared);
+      TFileStream archive(label, kOpenReadShared, label);
       target.CopyFrom(archive, 0);
       return;
     }
@@ -152,26 +128,35 @@ void WriteSelfExtractor(const TGlobalOptions& global, const TSfxOptions& options
     TWriterEntry installer{kInstallerEntryName, options.Installer, std::nullopt};
     installer.Coded = true;  // so that the loader's checksum covers it
     std::vector<TWriterEntry> entries = {installer};
-    for (const std::string& item : options.Inputs) AddItem(item, entries);
+    TItemOptions items{codePage, {}};
+    for (const std::string& path : {options.Output, out.Path()})
+      if (const auto identity = IdentityOfFile(path)) items.Archives.push_back(*identity);
+    for (const std::string& item : options.Inputs) AddItem(item, items, entries);
     TWriterOptions writer;
     writer.Threads = std::max(1u, std::thread::hardware_concurrency());
-    WriteArchiveTo(target, std::move(entries), writer, options.Output);
+    WriteArchiveTo(target, std::move(entries), writer, {options.Output, options.Output});
   };
   const int64_t offset = AttachPayload(stream, image, writeArchive);
   const int64_t start = offset + static_cast<int64_t>(kPayloadLengthSize);
   const int64_t archiveSize = stream.Position() - start;
   stream.SetPosition(start);
-  CheckPayloadArchive(global, stream, label);
+  CheckPayloadArchive(global, stream, label, codePage);
   out.CopyPermissionsFrom(stub_path);
   out.Commit(TCommitMode::Replace);
-  if (!global.Quiet && StandardErrorIsTerminal())
+  if (!global.Quiet && IsTerminal(stderr))
     std::fprintf(stderr, "voarc: wrote %s: %zu bytes of loader, %lld bytes of archive\n",
                  TerminalText(options.Output).c_str(), static_cast<std::size_t>(offset),
                  static_cast<long long>(archiveSize));
 }
 
-void Info(const std::string& path) {
-  TFileStream file(path, kOpenReadShared);
+struct TInfoOptions {
+  unsigned CodePage = TCodePage::kDefault;
+  std::string Path;
+};
+
+void Info(const TInfoOptions& options) {
+  const std::string& path = options.Path;
+  TFileStream file(path, kOpenReadShared, path);
   const int64_t fileSize = file.Size();
   const auto stamp = FindFileStamp(file);
   if (!stamp) {
@@ -215,7 +200,7 @@ void Info(const std::string& path) {
   const TArchiveListing listing = ListArchive(component, archive);
   std::printf("archive:        method %.3s, %zu entries, %d bytes expanded\n",
               listing.MethodID.c_str(), listing.Entries.size(), listing.Header.TotalExpandedSize);
-  std::fputs(FormatListingTable(listing).c_str(), stdout);
+  std::fputs(FormatListingTable(listing, TCodePage(options.CodePage)).c_str(), stdout);
 }
 
 }  // namespace
@@ -229,13 +214,15 @@ void RegisterSfxCommands(CLI::App& app, TGlobalOptions& global) {
   sfx->add_option("-o,--output", options->Output, "self-extracting file to write")->required();
   sfx->add_option("--installer", options->Installer,
                   "build the archive: FILE becomes Installer\\VoInstall.exe, ITEMs join it");
+  AddCodePageOption(*sfx, options->CodePage);
   sfx->add_option("INPUT", options->Inputs, "ARCHIVE, or with --installer the further ITEMs");
   sfx->callback([&global, options] { WriteSelfExtractor(global, *options); });
 
-  auto info_path = std::make_shared<std::string>();
+  auto info_options = std::make_shared<TInfoOptions>();
   auto* info = app.add_subcommand("info", "tell what a loader file carries");
-  info->add_option("FILE", *info_path, "loader file")->required();
-  info->callback([info_path] { Info(*info_path); });
+  AddCodePageOption(*info, info_options->CodePage);
+  info->add_option("FILE", info_options->Path, "loader file")->required();
+  info->callback([info_options] { Info(*info_options); });
 }
 
 }  // namespace vo::voarc

@@ -11,19 +11,36 @@ namespace vo::voarc {
 
 namespace {
 
+constexpr uint32_t kLastC1Control = 0x9F;
+
 std::string Printf(const char* format, auto... values) {
   char line[512];
   std::snprintf(line, sizeof line, format, values...);
   return line;
 }
 
-// A JSON string of ANSI bytes: each byte is its own code point, and every control character
-// is escaped, as JSON writes them.
-std::string JsonString(const std::string& text) {
+// A JSON string of UTF-8 text: control characters (C0, DEL and C1) are escaped, and a byte
+// that is no UTF-8 becomes the code point of its value.
+std::string JsonString(std::string_view text) {
   std::string out = "\"";
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    switch (c) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b >= 0x80) {
+      uint32_t code = 0;
+      std::size_t length = Utf8Sequence(text, i, code);
+      if (length == 0) {
+        length = 1;
+        code = b;
+      }
+      if (length == 1 || code <= kLastC1Control) {
+        out += Printf("\\u%04x", code);
+      } else {
+        out.append(text.substr(i, length));
+      }
+      i += length;
+      continue;
+    }
+    switch (text[i]) {
       case '"':
         out += "\\\"";
         break;
@@ -40,22 +57,23 @@ std::string JsonString(const std::string& text) {
         out += "\\t";
         break;
       default:
-        out += b < 0x20 || b >= 0x7F ? Printf("\\u%04x", b) : std::string(1, c);
+        out += b < 0x20 || b == 0x7F ? Printf("\\u%04x", b) : std::string(1, text[i]);
     }
+    ++i;
   }
   return out + "\"";
 }
 
 }  // namespace
 
-std::string FormatDosDateTime(uint32_t fileDateTime, char separator) {
-  const unsigned time = fileDateTime & 0xFFFF;
-  const unsigned date = fileDateTime >> 16;
-  return Printf("%04u-%02u-%02u%c%02u:%02u:%02u", 1980 + (date >> 9), (date >> 5) & 15, date & 31,
-                separator, time >> 11, (time >> 5) & 63, (time & 31) * 2);
+std::optional<std::string> FormatDosDateTime(uint32_t fileDateTime, char separator) {
+  const std::optional<std::tm> t = DosDateTimeFields(fileDateTime);
+  if (!t) return std::nullopt;
+  return Printf("%04d-%02d-%02d%c%02d:%02d:%02d", t->tm_year + 1900, t->tm_mon + 1, t->tm_mday,
+                separator, t->tm_hour, t->tm_min, t->tm_sec);
 }
 
-std::string FormatListingTable(const TArchiveListing& listing) {
+std::string FormatListingTable(const TArchiveListing& listing, const TCodePage& codePage) {
   std::string out = Printf("%-6s %12s %12s %6s  %-19s  %s\n", "Method", "Size", "Compressed",
                            "Ratio", "Modified", "Name");
   int64_t size = 0;
@@ -67,9 +85,10 @@ std::string FormatListingTable(const TArchiveListing& listing) {
     std::string flags;
     if (h.LockFlag > 0) flags += "  locked";
     if (!entry.Reachable) flags += "  unreachable";
-    out += Printf("%-6s %12d %12d %6s  %s  ", MethodIdentifier(h.Method).c_str(), h.ExpandedSize,
-                  h.CompressedSize, ratio.c_str(), FormatDosDateTime(h.FileDateTime).c_str());
-    out += TerminalText(entry.Name) + flags + "\n";
+    const std::string time = FormatDosDateTime(h.FileDateTime).value_or("-");
+    out += Printf("%-6s %12d %12d %6s  %-19s  ", MethodIdentifier(h.Method).c_str(), h.ExpandedSize,
+                  h.CompressedSize, ratio.c_str(), time.c_str());
+    out += TerminalText(codePage.Shown(entry.Name)) + flags + "\n";
     size += h.ExpandedSize;
     compressed += h.CompressedSize;
   }
@@ -83,7 +102,7 @@ std::string FormatListingTable(const TArchiveListing& listing) {
   return out;
 }
 
-std::string FormatListingJson(const TArchiveListing& listing) {
+std::string FormatListingJson(const TArchiveListing& listing, const TCodePage& codePage) {
   std::string out = "[";
   const char* separator = "\n";
   for (const TListedEntry& entry : listing.Entries) {
@@ -91,12 +110,13 @@ std::string FormatListingJson(const TArchiveListing& listing) {
     const std::string method =
         h.Method < std::size(CompressIDs) ? JsonString(CompressIDs[h.Method]) : std::string("null");
     out += separator;
-    out += "  {\"name\": " + JsonString(entry.Name) + ", \"method\": " + method +
+    const auto time = FormatDosDateTime(h.FileDateTime, 'T');
+    out += "  {\"name\": " + JsonString(codePage.Shown(entry.Name)) + ", \"method\": " + method +
            Printf(
                ", \"method_index\": %u, \"size\": %d, \"compressed\": %d, \"checksum\": %u, "
                "\"lock\": %d, ",
                h.Method, h.ExpandedSize, h.CompressedSize, h.Checksum, h.LockFlag) +
-           "\"time\": \"" + FormatDosDateTime(h.FileDateTime, 'T') + "\"" +
+           "\"time\": " + (time ? '"' + *time + '"' : std::string("null")) +
            Printf(", \"attributes\": %u, \"reachable\": %s}", h.Attributes,
                   entry.Reachable ? "true" : "false");
     separator = ",\n";
@@ -104,11 +124,16 @@ std::string FormatListingJson(const TArchiveListing& listing) {
   return out + (listing.Entries.empty() ? "]\n" : "\n]\n");
 }
 
+std::string FormatDamage(const TArchiveListing& listing, const TCodePage& codePage) {
+  return ArchiveDamage(listing, [&](const std::string& name) { return codePage.Shown(name); });
+}
+
 std::vector<std::string> FormatTestReport(const TArchiveListing& listing,
-                                          const std::vector<TEntryTest>& results) {
+                                          const std::vector<TEntryTest>& results,
+                                          const TCodePage& codePage) {
   std::vector<std::string> lines;
   for (const TEntryTest& result : results) {
-    const std::string& name = result.Entry.Name;
+    const std::string name = codePage.Shown(result.Entry.Name);
     if (result.Passed()) {
       lines.push_back("OK           " + TerminalText(name));
     } else {
@@ -117,8 +142,9 @@ std::vector<std::string> FormatTestReport(const TArchiveListing& listing,
     }
   }
   for (const TListedEntry& entry : listing.Entries)
-    if (!entry.Reachable) lines.push_back("UNREACHABLE  " + TerminalText(entry.Name));
-  if (const std::string damage = ArchiveDamage(listing); !damage.empty())
+    if (!entry.Reachable)
+      lines.push_back("UNREACHABLE  " + TerminalText(codePage.Shown(entry.Name)));
+  if (const std::string damage = FormatDamage(listing, codePage); !damage.empty())
     lines.push_back("DAMAGED      " + TerminalText(damage));
   return lines;
 }
@@ -140,11 +166,12 @@ TArchiveListing ListArchiveFile(TVoViriDudodado& component, TStream& archive,
 
 std::vector<TEntryTest> TestReachableEntries(const TGlobalOptions& global,
                                              TVoViriDudodado& component, TStream& archive,
-                                             const TArchiveListing& listing) {
+                                             const TArchiveListing& listing,
+                                             const TCodePage& codePage) {
   std::vector<TEntryTest> results;
   for (const TListedEntry& entry : listing.Entries) {
     if (!entry.Reachable) continue;
-    TProgress progress(global, entry.Name, entry.Header.ExpandedSize);
+    TProgress progress(global, codePage.Shown(entry.Name), entry.Header.ExpandedSize);
     component.OnShowProgress = progress.Event();
     results.push_back(TestEntry(component, archive, listing.MethodID, entry));
   }
