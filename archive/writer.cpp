@@ -29,7 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kProbeSize = 4096;
 // How far compression may run ahead of writing, in entries per thread: bounds the memory held.
 constexpr std::size_t kLookAheadPerThread = 2;
 
@@ -310,24 +309,9 @@ std::vector<std::size_t> ScanOrder(const std::vector<int64_t>& sizes) {
   return order;
 }
 
-bool CanCompress(uint8_t method) {
-  if (method != kMethodLzh && method != kMethodLh5) return false;
-  const std::vector<uint8_t> zeros(kProbeSize, 0);
-  TByteView source(zeros);
-  TMemoryStream sink;
-  uint32_t sum = 0;
-  try {
-    const int32_t size = RunCodec(TCodecSettings{}, sink, source, static_cast<int32_t>(kProbeSize),
-                                  0, method, sum, TCodecMode::Compress, false);
-    return size > 0 && size < static_cast<int32_t>(kProbeSize);
-  } catch (const Exception&) {
-    return false;
-  }
-}
-
 void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
                     const TWriterOptions& options, const std::string& spoolBeside) {
-  if (options.Method != kMethodNon && !CanCompress(options.Method))
+  if (options.Method != kMethodNon && !HasCompressor(options.Method))
     throw EArchiveWrite(kMsgNoCompressor + MethodIdentifier(options.Method));
   if (options.Method == kMethodNon && options.Key != 0) throw EArchiveWrite(kMsgKeyNeedsCodec);
   std::vector<int64_t> sizes;

@@ -60,12 +60,10 @@ uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int sec
 // reach them.
 std::vector<std::size_t> ScanOrder(const std::vector<int64_t>& sizes);
 
-// Whether this build has a compressor for method: it must turn 4096 zero bytes into fewer.
-bool CanCompress(uint8_t method);
-
 // Writes entries to archivePath through a temporary file beside it, renamed into place once
 // complete; on any failure the temporary files are removed and archivePath is left as it was.
-// Every check (names, duplicate names, sizes, method) is made before anything is written.
+// Every check (names, duplicate names, sizes, method) is made before anything is written; a
+// method needs its compressor registered with the engine (RegisterCompressors).
 void WriteArchive(const std::string& archivePath, std::vector<TWriterEntry> entries,
                   const TWriterOptions& options);
 // The same into archive from its position on; entries packed ahead of the writer wait in

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/compress.h"
 #include "codec/engine.h"
 #include "core/memory_stream.h"
 
@@ -92,4 +93,11 @@ BENCHMARK_CAPTURE(BM_Compress, lzh, kMethodLzh)->Unit(benchmark::kMillisecond);
 }  // namespace
 }  // namespace vo
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  vo::RegisterCompressors();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -164,9 +164,22 @@ class TCodecRun {
   std::array<uint8_t, kBufferSize> SinkBuffer;
 };
 
+// The compress direction of a method: codes the run's whole source into its sink.
+using TCompressor = void (*)(TCodecRun& run);
+
+// Makes compressor the compress direction of method (LZH or LH5) for every later run. The
+// engine itself holds only the expanders: a program that compresses registers its compressors
+// once, before its first run (RegisterCompressors in codec/compress.h), and a program that only
+// expands registers none and so links none.
+void RegisterCompressor(uint8_t method, TCompressor compressor);
+
+// Whether a compressor is registered for method.
+bool HasCompressor(uint8_t method);
+
 // Runs Method over SourceCount bytes of Source into Sink. Expanding, OutputSize is the number
 // of bytes the method is to produce. Checksum receives the byte sum of the plain data; the
-// result is the compressed size of a compression run.
+// result is the compressed size of a compression run. Compressing with a method that has no
+// registered compressor raises EUnrecognizedCompressionMethod.
 int32_t RunCodec(const TCodecSettings& component, TStream& sink, TStream& source,
                  int32_t sourceCount, int32_t outputSize, uint8_t method, uint32_t& checksum,
                  TCodecMode mode, bool unscramble);

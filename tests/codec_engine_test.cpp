@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <vector>
 
+#include "codec/compress.h"
 #include "codec/engine.h"
 #include "codec/expand_io.h"
 #include "core/exception.h"
-#include "tests/support/streams.h"
 #include "tests/support/bytes.h"
+#include "tests/support/streams.h"
 
 namespace vo {
 namespace {
@@ -174,17 +175,32 @@ TEST(RunCodec, MethodsWithoutARoutinePassNothing) {
   }
 }
 
-TEST(RunCodec, RleCompressionIsRefused) {
-  TRecordingStream source(test::Bytes("aaaa"));
-  TRecordingStream sink;
-  uint32_t checksum = 0;
-  try {
-    RunCodec(TCodecSettings{}, sink, source, 4, 0, kMethodRle, checksum, TCodecMode::Compress,
-             false);
-    FAIL();
-  } catch (const EUnrecognizedCompressionMethod& e) {
-    EXPECT_STREQ(e.what(), "RLE compression disabled in this build");
+// RLE has no compressor; LZH and LH5 have one only in a program that registered it.
+TEST(RunCodec, CompressionWithoutACompressorIsRefused) {
+  struct Case {
+    uint8_t method;
+    bool registered;
+    const char* message;
+  };
+  for (const Case& c : {Case{kMethodRle, true, "RLE compression disabled in this build"},
+                        Case{kMethodLzh, false, "Compression disabled in this program"},
+                        Case{kMethodLh5, false, "Compression disabled in this program"}}) {
+    if (!c.registered) RegisterCompressor(c.method, nullptr);
+    EXPECT_EQ(HasCompressor(c.method), false) << int{c.method};
+    TRecordingStream source(test::Bytes("aaaa"));
+    TRecordingStream sink;
+    uint32_t checksum = 0;
+    try {
+      RunCodec(TCodecSettings{}, sink, source, 4, 0, c.method, checksum, TCodecMode::Compress,
+               false);
+      ADD_FAILURE() << int{c.method};
+    } catch (const EUnrecognizedCompressionMethod& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_TRUE(source.ReadCalls.empty());
+    RegisterCompressors();
   }
+  EXPECT_TRUE(HasCompressor(kMethodLzh) && HasCompressor(kMethodLh5));
 }
 
 TEST(RunCodec, SinkFailurePassesOutAndLeavesOnlyFullBuffersWritten) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "codec/compress.h"
 #include "core/exception.h"
 #include "core/temp_file.h"
 #include "tools/voarc/cli.h"
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
   using namespace vo::voarc;
   // An interrupted create, extract or sfx leaves none of its temporary files behind.
   vo::RemoveTempFilesOnInterrupt();
+  vo::RegisterCompressors();
   CLI::App app("voarc: build, inspect, test and extract installer archives; make Setup.exe",
                "voarc");
   app.require_subcommand(1);
