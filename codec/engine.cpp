@@ -46,6 +46,7 @@ TCodecRun::TCodecRun(const TCodecSettings& settings, TStream& sink, TStream& sou
       SourceRemaining(sourceCount),
       UnscrambleInput(mode == TCodecMode::Expand && settings.Key != 0 && unscramble),
       ScrambleOutput(mode == TCodecMode::Compress && settings.Key != 0),
+      Threads(std::max(settings.Threads, 1u)),
       ProgressCallback(settings.OnShowProgress),
       YieldEachBuffer(settings.YieldProcessor),
       SinkStream(sink),

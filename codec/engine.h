@@ -34,6 +34,10 @@ struct TCodecSettings {
   // Give up the processor at each buffer, for a program whose window must stay responsive
   // while it expands; a command-line run has no window and only loses its time slice to it.
   bool YieldProcessor = false;
+  // Threads a compression may use. With 2 or more, the coder runs on a thread of its own beside
+  // the match finder and the parse; the bytes are those of one thread. More than 2 gain nothing
+  // for one run.
+  unsigned Threads = 1;
 };
 
 int32_t ProgressPercent(int32_t done, int32_t total);
@@ -139,6 +143,9 @@ class TCodecRun {
   int32_t SourceRemaining;
   bool UnscrambleInput;
   bool ScrambleOutput;
+  // With several threads, a compressor reads the source on the calling thread and may write
+  // the sink from another, never both at once: the two sides share no member.
+  unsigned Threads;
   // State of RLE expansion, kept with the run as the method's view of the engine has it.
   uint8_t RlePrevious = 0;
   int32_t RleCount = 0;

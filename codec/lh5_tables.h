@@ -87,7 +87,8 @@ struct TLh5CompressArrays {
   std::array<TTrieEntry, kTrieEntryCount> Trie;
   std::array<uint16_t, 1u << kTrieSlotBits> TrieHead;  // first entry of each hash chain
   std::array<uint16_t, 1u << 16> RootChild;  // child of root(b0) for byte b1, at b0 * 256 + b1
-  std::array<uint8_t, kPendingSize> PendingItems;
+  // The block coder's, which may run on a thread of its own, from a cache line of their own on.
+  alignas(64) std::array<uint8_t, kPendingSize> PendingItems;
   std::array<uint16_t, kTreeNodeCount> SymbolFreq;
   std::array<uint16_t, kSymbolCount + 1> SymbolCodes;
   std::array<uint16_t, kSmallLengthRoom> SmallCodes;
@@ -96,7 +97,8 @@ struct TLh5CompressArrays {
 // The working storage of one run, for one direction.
 struct TLh5Storage {
   std::array<uint8_t, kTextSize> Lh5Window;
-  std::array<uint16_t, kTreeNodeCount> ZeroChild;
+  // The block coder's Huffman trees when compressing, which may run on a thread of its own.
+  alignas(64) std::array<uint16_t, kTreeNodeCount> ZeroChild;
   std::array<uint16_t, kTreeNodeCount> OneChild;
   std::array<uint16_t, (1u << kSmallTableBits) + 1> SmallTable;
   std::array<uint8_t, kSymbolCount + 1> SymbolLengths;
