@@ -129,7 +129,8 @@ uint32_t CopyStored(TStream& source, TStream& sink, int32_t size, const std::str
 // more than the entry's size, so the stored bytes cover all of it. Under a key, and for an
 // entry that asks for it, the entry goes through the codec whatever its size: stored data is
 // neither hidden by the key nor checked by the reader.
-TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, TStream& sink) {
+TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, TStream& sink,
+                       unsigned codecThreads) {
   const TWriterEntry& entry = *planned.Entry;
   const auto size = static_cast<int32_t>(planned.Size);
   const bool coded = options.Key != 0 || entry.Coded;
@@ -147,6 +148,7 @@ TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, T
   if (options.Method != kMethodNon && (size > 0 || coded)) {
     TCodecSettings settings;
     settings.Key = options.Key;
+    settings.Threads = codecThreads;
     // A coded entry may come out a little larger than it went in: the limit is the largest
     // size an entry can have.
     if (coded) settings.CompressReserve = static_cast<int32_t>(size - kMaxArchivedSize);
@@ -193,7 +195,7 @@ struct TPacked {
 
 // Packs an entry into a spool of its own, rewound for the writer.
 TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
-                    const std::string& spoolBeside) {
+                    const std::string& spoolBeside, unsigned codecThreads) {
   TPacked packed;
   if (planned.Size > options.MemorySpoolLimit) {
     packed.Spool.File = std::make_unique<TTempFile>(spoolBeside);
@@ -203,7 +205,7 @@ TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
     packed.Spool.Memory = std::make_unique<TMemoryStream>();
     packed.Spool.Memory->Data.reserve(static_cast<std::size_t>(planned.Size));
   }
-  packed.Header = PackEntry(planned, options, packed.Spool.Stream());
+  packed.Header = PackEntry(planned, options, packed.Spool.Stream(), codecThreads);
   packed.Spool.Stream().SetPosition(0);
   return packed;
 }
@@ -211,7 +213,7 @@ TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
 // Packs the entries on several threads, a few entries ahead of the writer, and hands each to
 // write in archive order.
 void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
-               std::size_t threads, const std::string& spoolBeside,
+               std::size_t threads, unsigned codecThreads, const std::string& spoolBeside,
                const std::function<void(std::size_t, TPacked&&)>& write) {
   std::vector<std::optional<TPacked>> done(plan.size());
   std::mutex mutex;
@@ -232,7 +234,7 @@ void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
         index = next++;
       }
       try {
-        TPacked packed = PackSpooled(plan[index], options, spoolBeside);
+        TPacked packed = PackSpooled(plan[index], options, spoolBeside, codecThreads);
         std::lock_guard lock(mutex);
         done[index] = std::move(packed);
       } catch (...) {
@@ -345,8 +347,10 @@ void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
   const auto written = [&](std::size_t i, const TEntryHeader& entryHeader) {
     if (options.OnEntryWritten) options.OnEntryWritten(*plan[i].Entry, entryHeader);
   };
-  const std::size_t threads = std::min<std::size_t>(std::max(options.Threads, 1u), plan.size());
+  const unsigned budget = std::max(options.Threads, 1u);
+  const std::size_t threads = std::min<std::size_t>(budget, plan.size());
   if (threads <= 1) {
+    // The one entry at a time has every thread for its codec run.
     // Each entry goes straight into the archive behind a stand-in header, which is written
     // again once its sizes and sum are known.
     for (std::size_t i = 0; i < plan.size(); ++i) {
@@ -355,7 +359,7 @@ void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
       TEntryHeader entryHeader;
       entryHeader.NameLength = static_cast<int16_t>(name.size());
       WriteEntryHeader(archive, entryHeader, name);
-      entryHeader = PackEntry(plan[i], options, archive);
+      entryHeader = PackEntry(plan[i], options, archive, budget);
       const int64_t end = archive.Position();
       archive.SetPosition(at);
       WriteEntryHeader(archive, entryHeader, name);
@@ -363,11 +367,14 @@ void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
       written(i, entryHeader);
     }
   } else {
-    PackAhead(plan, options, threads, spoolBeside, [&](std::size_t i, TPacked&& packed) {
-      WriteEntryHeader(archive, packed.Header, plan[i].Entry->Name);
-      archive.CopyFrom(packed.Spool.Stream(), packed.Header.CompressedSize);
-      written(i, packed.Header);
-    });
+    // With fewer entries than threads, the threads no entry takes go to the entries' codec runs.
+    const auto codecThreads = static_cast<unsigned>(budget / threads);
+    PackAhead(plan, options, threads, codecThreads, spoolBeside,
+              [&](std::size_t i, TPacked&& packed) {
+                WriteEntryHeader(archive, packed.Header, plan[i].Entry->Name);
+                archive.CopyFrom(packed.Spool.Stream(), packed.Header.CompressedSize);
+                written(i, packed.Header);
+              });
   }
 }
 

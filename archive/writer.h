@@ -40,7 +40,9 @@ struct TWriterOptions {
   // 0: no key. Under a key every entry is compressed and scrambled, none is stored, so a key
   // needs a method other than kMethodNon.
   int32_t Key = 0;
-  unsigned Threads = 1;  // entries compressed at once, each by its own codec run
+  // Threads to compress on: entries compressed at once, each by its own codec run; when there
+  // are fewer entries than threads, the rest go to the entries' runs.
+  unsigned Threads = 1;
   // With several threads, an entry packed ahead of the writer waits in memory up to this size,
   // else in a temporary file beside the archive. One thread writes straight into the archive.
   int64_t MemorySpoolLimit = int64_t{8} << 20;

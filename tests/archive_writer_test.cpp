@@ -297,21 +297,25 @@ TEST_F(ArchiveWriterFiles, SeveralThreadsWriteTheSameBytesAsOne) {
     entries.push_back(Memory(std::string(1, static_cast<char>('a' + i)),
                              i % 3 == 2 ? RandomBytes(3000 + i, i) : Prose(5000 * i + 1)));
   entries.push_back(Memory("z", {}));
-  for (int32_t key : {0, 99}) {
-    TWriterOptions options;
-    options.Method = method;
-    options.Key = key;
-    options.Threads = 1;
-    WriteArchive(Path("one.voa"), entries, options);
-    // Entries packed ahead wait in memory, in temporary files (limit 0), or some in each.
-    for (int64_t spoolLimit : {options.MemorySpoolLimit, int64_t{0}, int64_t{20000}}) {
-      for (unsigned threads : {2u, 4u, 16u}) {
-        options.Threads = threads;
-        options.MemorySpoolLimit = spoolLimit;
-        WriteArchive(Path("many.voa"), entries, options);
-        EXPECT_EQ(Get("many.voa"), Get("one.voa"))
-            << threads << " threads, method " << +method << ", spool limit " << spoolLimit;
-        EXPECT_EQ(Listing(), (std::vector<std::string>{"many.voa", "one.voa"}));
+  // Fewer entries than threads: the idle threads go to the entries' codec runs.
+  const std::vector<TWriterEntry> few = {Memory("big", Prose(400000)), Memory("b", Prose(90001))};
+  for (const auto& set : {entries, few, std::vector<TWriterEntry>(few.begin(), few.begin() + 1)}) {
+    for (int32_t key : {0, 99}) {
+      TWriterOptions options;
+      options.Method = method;
+      options.Key = key;
+      options.Threads = 1;
+      WriteArchive(Path("one.voa"), set, options);
+      // Entries packed ahead wait in memory, in temporary files (limit 0), or some in each.
+      for (int64_t spoolLimit : {options.MemorySpoolLimit, int64_t{0}, int64_t{20000}}) {
+        for (unsigned threads : {2u, 4u, 16u}) {
+          options.Threads = threads;
+          options.MemorySpoolLimit = spoolLimit;
+          WriteArchive(Path("many.voa"), set, options);
+          EXPECT_EQ(Get("many.voa"), Get("one.voa"))
+              << set.size() << " entries, " << threads << " threads, spool limit " << spoolLimit;
+          EXPECT_EQ(Listing(), (std::vector<std::string>{"many.voa", "one.voa"}));
+        }
       }
     }
   }
