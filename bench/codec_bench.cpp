@@ -53,10 +53,11 @@ const Bytes& Corpus() {
   return corpus;
 }
 
-Bytes Compress(const Bytes& plain, uint8_t method) {
+Bytes Compress(const Bytes& plain, uint8_t method, unsigned threads = 1) {
   TMemoryStream source(plain);
   TMemoryStream sink;
   TCodecSettings settings;
+  settings.Threads = threads;
   settings.CompressReserve = -static_cast<int32_t>(plain.size());  // never refused
   uint32_t checksum = 0;
   RunCodec(settings, sink, source, static_cast<int32_t>(plain.size()), 0, method, checksum,
@@ -64,9 +65,14 @@ Bytes Compress(const Bytes& plain, uint8_t method) {
   return std::move(sink.Data);
 }
 
+// The argument is the thread count; the bytes must not depend on it.
 void BM_Compress(benchmark::State& state, uint8_t method) {
   const Bytes& plain = Corpus();
-  for (auto _ : state) benchmark::DoNotOptimize(Compress(plain, method));
+  const auto threads = static_cast<unsigned>(state.range(0));
+  if (threads != 1 && Compress(plain, method, threads) != Compress(plain, method)) {
+    state.SkipWithError("the bytes depend on the thread count");
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(Compress(plain, method, threads));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * plain.size()));
 }
 
@@ -87,8 +93,18 @@ void BM_Expand(benchmark::State& state, uint8_t method) {
 
 BENCHMARK_CAPTURE(BM_Expand, lh5, kMethodLh5)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Expand, lzh, kMethodLzh)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Compress, lh5, kMethodLh5)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Compress, lzh, kMethodLzh)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Compress, lh5, kMethodLh5)
+    ->ArgName("j")
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Compress, lzh, kMethodLzh)
+    ->ArgName("j")
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace vo
