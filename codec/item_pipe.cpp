@@ -36,7 +36,8 @@ void TItemPipe::RunCoder(const std::function<void(TItemPipe&)>& code) {
 
 void TItemPipe::Publish(bool last) {
   std::unique_lock lock(Mutex);
-  Sizes[Writing % kChunkCount] = Fill;
+  TChunk& filled = Chunks[Writing % kChunkCount];
+  Sizes[Writing % kChunkCount] = static_cast<std::size_t>(WriteAt - filled.data());
   ++Published;
   Last = last;
   Changed.notify_all();
@@ -45,7 +46,8 @@ void TItemPipe::Publish(bool last) {
   Changed.wait(lock, [&] { return CoderError || Published - Released < kChunkCount; });
   if (CoderError) std::rethrow_exception(CoderError);
   ++Writing;
-  Fill = 0;
+  WriteAt = Chunks[Writing % kChunkCount].data();
+  WriteEnd = WriteAt + kChunkItems;
 }
 
 void TItemPipe::Finish() {

@@ -39,8 +39,8 @@ class TItemPipe {
 
   // The parse's side. Raises what the coder raised, once the parse gets that far.
   void Put(uint16_t symbol, uint16_t offset) {
-    if (Fill == kChunkItems) Publish(false);
-    Chunks[Writing % kChunkCount][Fill++] = {symbol, offset};
+    if (WriteAt == WriteEnd) Publish(false);
+    *WriteAt++ = {symbol, offset};
   }
   // Hands over the last items and waits until the coder has coded them; raises what it raised.
   void Finish();
@@ -61,10 +61,12 @@ class TItemPipe {
   void RunCoder(const std::function<void(TItemPipe&)>& code);
 
   std::unique_ptr<TChunk[]> Chunks = std::make_unique<TChunk[]>(kChunkCount);
-  // The parse's: chunks it has handed over (the one it fills is Writing % kChunkCount) and
-  // items in the one it fills.
+  // The parse's: chunks it has handed over (the one it fills is Writing % kChunkCount), and
+  // where the next item goes in that one and where it ends; pointers, so that a Put is a store
+  // and a compare.
   std::size_t Writing = 0;
-  std::size_t Fill = 0;
+  TCodedItem* WriteAt = Chunks[0].data();
+  TCodedItem* WriteEnd = WriteAt + kChunkItems;
   // The coder's, on a cache line of their own.
   alignas(64) std::size_t Reading = 0;
   std::size_t ReadPos = 0;
