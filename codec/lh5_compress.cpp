@@ -515,8 +515,10 @@ bool TLh5Compressor::Start() {
   return Lh5Lookahead != 0;
 }
 
+// Each form of the parse is a function of its own: inlined beside the other into Compress, the
+// loop of one thread ran 4% more instructions.
 template <class Emit>
-void TLh5Compressor::Parse(Emit emit) {
+[[gnu::noinline]] void TLh5Compressor::Parse(Emit emit) {
   Lh5MatchPosition = 0;
   Lh5MatchLength = 0;
   TrieInsert();
