@@ -322,8 +322,10 @@ bool TLzhCompressor::Start() {
   return Lookahead != 0;
 }
 
+// Each form of the parse is a function of its own, as in LH5 compression: 1% fewer instructions
+// on one thread than both inlined into Compress.
 template <class Emit>
-void TLzhCompressor::Parse(Emit emit) {
+[[gnu::noinline]] void TLzhCompressor::Parse(Emit emit) {
   unsigned lookahead = Lookahead;
   unsigned s = 0;
   unsigned r = kStartPosition;
