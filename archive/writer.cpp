@@ -193,11 +193,12 @@ struct TPacked {
   TSpool Spool;
 };
 
-// Packs an entry into a spool of its own, rewound for the writer.
+// Packs an entry into a spool of its own, rewound for the writer: in memory when inMemory says
+// so, else in a temporary file.
 TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
-                    const std::string& spoolBeside, unsigned codecThreads) {
+                    const std::string& spoolBeside, unsigned codecThreads, bool inMemory) {
   TPacked packed;
-  if (planned.Size > options.MemorySpoolLimit) {
+  if (!inMemory) {
     packed.Spool.File = std::make_unique<TTempFile>(spoolBeside);
   } else {
     // Room for the whole entry at once: packed, it is rarely larger, and a spool that grew
@@ -223,18 +224,29 @@ void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
   bool failed = false;
   std::exception_ptr error;
   const std::size_t lookAhead = threads * kLookAheadPerThread;
+  // The entries that wait in memory hold at most half the limit per thread together, so that
+  // with their codec runs a create on N threads stays under N times the limit; the others wait
+  // in temporary files.
+  const int64_t memoryBudget = static_cast<int64_t>(threads) * options.MemorySpoolLimit / 2;
+  int64_t inMemory = 0;  // bytes set aside for the entries that wait in memory
+  // Else the spools, each freed on the writer's thread, could stay with the workers' heaps.
+  ReturnLargeBlocksWhenFreed();
 
   auto worker = [&] {
     for (;;) {
       std::size_t index;
+      bool memory;
       {
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return failed || next < written + lookAhead; });
         if (failed || next == plan.size()) return;
         index = next++;
+        const int64_t size = plan[index].Size;
+        memory = size <= options.MemorySpoolLimit && inMemory + size <= memoryBudget;
+        if (memory) inMemory += size;
       }
       try {
-        TPacked packed = PackSpooled(plan[index], options, spoolBeside, codecThreads);
+        TPacked packed = PackSpooled(plan[index], options, spoolBeside, codecThreads, memory);
         std::lock_guard lock(mutex);
         done[index] = std::move(packed);
       } catch (...) {
@@ -270,10 +282,12 @@ void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
       packed = std::move(*done[i]);
       done[i].reset();
     }
+    const bool memory = packed.Spool.Memory != nullptr;
     write(i, std::move(packed));
     {
       std::lock_guard lock(mutex);
       ++written;
+      if (memory) inMemory -= plan[i].Size;
     }
     changed.notify_all();
   }

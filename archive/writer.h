@@ -44,7 +44,9 @@ struct TWriterOptions {
   // are fewer entries than threads, the rest go to the entries' runs.
   unsigned Threads = 1;
   // With several threads, an entry packed ahead of the writer waits in memory up to this size,
-  // else in a temporary file beside the archive. One thread writes straight into the archive.
+  // while those in memory hold no more than half of it per thread together, else in a temporary
+  // file beside the archive: a create on N threads stays under N times this size. One thread
+  // writes straight into the archive.
   int64_t MemorySpoolLimit = int64_t{8} << 20;
   // Told each entry once it is written, in archive order, on the calling thread.
   std::function<void(const TWriterEntry& entry, const TEntryHeader& header)> OnEntryWritten;
