@@ -220,6 +220,13 @@ for method in lh5 lzh; do
   memory_row "voarc raw compress -j $jobs -m $method of 200 MB" $((jobs * 8)) \
     "$(peak_kb sh -c "'$voarc' raw compress -j $jobs -m $method <big.bin")"
 done
+# Entries just under the size that may wait in memory, of noise, which is stored whole: the
+# most an archive on several threads can hold in memory.
+mkdir noise
+for i in 0 1 2 3 4 5 6 7; do head -c 8000000 /dev/urandom >"noise/n$i.bin"; done
+memory_row "voarc create -j $jobs of 8 entries of 8 MB of noise" $((jobs * 8)) \
+  "$(peak_kb "$voarc" create -j "$jobs" noise.arc noise)"
+rm -r noise noise.arc
 rm big.arc
 
 # Peak memory of a setup built around a 300 MB installer: the stub, the block and the archive
