@@ -43,6 +43,7 @@ struct TTreeNode {
 constexpr unsigned kOffsetComplement = 0xFFFF;
 constexpr unsigned kLeft = 0;
 constexpr unsigned kRight = 1;
+constexpr std::size_t kCacheLineGap = 64;
 
 // The coder: the adaptive model and the bit writer. With several threads it runs on a thread of
 // its own, and touches none of the finder's state.
@@ -53,8 +54,12 @@ struct TLzhCoder {
     if (symbol >= kLiteralCount) WriteMatchOffset(Bits, offset);
   }
 
+  // Whatever lies next to the coder in memory, such as the finder, shares no cache line with the
+  // fields it writes: no two bytes this far apart share a line.
+  std::array<uint8_t, kCacheLineGap> GapBefore;
   TLzhModel LzhModel;
   TLzhBitWriter Bits;
+  std::array<uint8_t, kCacheLineGap> GapAfter;
 };
 
 // The match finder and the parse: window and match trees.
@@ -109,7 +114,17 @@ class TLzhCompressor {
   uint16_t& TreeLeft(unsigned p) { return Tree[p].Child[kLeft]; }
   uint16_t& TreeRight(unsigned p) { return Tree[p].Child[kRight]; }
 
+  // Takes what the run holds of the input into InputBuffer, refilling the run first as
+  // GetSourceByte would; false at the end of the input.
+  bool TakeInput();
+
   TCodecRun& Run;
+  // The input, a run's buffer at a time: the run is touched once per buffer, not once per byte,
+  // so the coder's thread, which writes the run's sink, does not share its cache lines with this
+  // one byte by byte.
+  std::array<uint8_t, TCodecRun::kBufferSize> InputBuffer;
+  const uint8_t* InputNext = nullptr;
+  const uint8_t* InputEnd = nullptr;
   unsigned Lookahead = 0;
   std::array<uint8_t, kWindowSize + kWindowTail + kWindowPad> LzhWindow;
   std::array<TTreeNode, kWindowSize + 1> Tree;  // the last entry is the scratch kTreeNil
@@ -308,6 +323,17 @@ void TLzhCompressor::TreeRemove(unsigned p) {
   ReplaceInParent(p, q);
 }
 
+bool TLzhCompressor::TakeInput() {
+  const uint8_t first = Run.GetSourceByte();
+  if (Run.EndOfInput) return false;
+  InputBuffer[0] = first;
+  const std::size_t more = Run.SourceBuffered();
+  Run.TakeSourceBytes(InputBuffer.data() + 1, more);
+  InputNext = InputBuffer.data();
+  InputEnd = InputNext + 1 + more;
+  return true;
+}
+
 bool TLzhCompressor::Start() {
   RootTree.fill(kTreeNil);
   for (TTreeNode& node : Tree) node.TreeParent = kTreeNil;
@@ -346,8 +372,8 @@ template <class Emit>
     const unsigned source = (r - MatchOffset - 1) & kWindowMask;
     unsigned i = 0;
     for (; i < n; ++i) {
-      const uint8_t b = Run.GetSourceByte();
-      if (Run.EndOfInput) break;
+      if (InputNext == InputEnd && !TakeInput()) break;
+      const uint8_t b = *InputNext++;
       TreeRemove(s);
       LzhWindow[s] = b;
       if (s < kWindowTail) LzhWindow[s + kWindowSize] = b;
