@@ -29,7 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kProbeSize = 4096;
 // How far compression may run ahead of writing, in entries per thread: bounds the memory held.
 constexpr std::size_t kLookAheadPerThread = 2;
 
@@ -135,7 +134,8 @@ uint32_t CopyStored(TStream& source, TStream& sink, int32_t size, const TWriterE
 // more than the entry's size, so the stored bytes cover all of it. Under a key, and for an
 // entry that asks for it, the entry goes through the codec whatever its size: stored data is
 // neither hidden by the key nor checked by the reader.
-TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, TStream& sink) {
+TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, TStream& sink,
+                       unsigned codecThreads) {
   const TWriterEntry& entry = *planned.Entry;
   const auto size = static_cast<int32_t>(planned.Size);
   const bool coded = options.Key != 0 || entry.Coded;
@@ -153,6 +153,7 @@ TEntryHeader PackEntry(const TPlanned& planned, const TWriterOptions& options, T
   if (options.Method != kMethodNon && (size > 0 || coded)) {
     TCodecSettings settings;
     settings.Key = options.Key;
+    settings.Threads = codecThreads;
     // A coded entry may come out a little larger than it went in: the limit is the largest
     // size an entry can have.
     if (coded) settings.CompressReserve = static_cast<int32_t>(size - kMaxArchivedSize);
@@ -197,11 +198,12 @@ struct TPacked {
   TSpool Spool;
 };
 
-// Packs an entry into a spool of its own, rewound for the writer.
+// Packs an entry into a spool of its own, rewound for the writer: in memory when inMemory says
+// so, else in a temporary file.
 TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
-                    const TSpoolPlace& spool) {
+                    const TSpoolPlace& spool, unsigned codecThreads, bool inMemory) {
   TPacked packed;
-  if (planned.Size > options.MemorySpoolLimit) {
+  if (!inMemory) {
     packed.Spool.File = std::make_unique<TTempFile>(spool.Beside, spool.ShownName);
   } else {
     // Room for the whole entry at once: packed, it is rarely larger, and a spool that grew
@@ -209,7 +211,7 @@ TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
     packed.Spool.Memory = std::make_unique<TMemoryStream>();
     packed.Spool.Memory->Data.reserve(static_cast<std::size_t>(planned.Size));
   }
-  packed.Header = PackEntry(planned, options, packed.Spool.Stream());
+  packed.Header = PackEntry(planned, options, packed.Spool.Stream(), codecThreads);
   packed.Spool.Stream().SetPosition(0);
   return packed;
 }
@@ -217,7 +219,7 @@ TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
 // Packs the entries on several threads, a few entries ahead of the writer, and hands each to
 // write in archive order.
 void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
-               std::size_t threads, const TSpoolPlace& spool,
+               std::size_t threads, unsigned codecThreads, const TSpoolPlace& spool,
                const std::function<void(std::size_t, TPacked&&)>& write) {
   std::vector<std::optional<TPacked>> done(plan.size());
   std::mutex mutex;
@@ -227,18 +229,29 @@ void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
   bool failed = false;
   std::exception_ptr error;
   const std::size_t lookAhead = threads * kLookAheadPerThread;
+  // The entries that wait in memory hold at most half the limit per thread together, so that
+  // with their codec runs a create on N threads stays under N times the limit; the others wait
+  // in temporary files.
+  const int64_t memoryBudget = static_cast<int64_t>(threads) * options.MemorySpoolLimit / 2;
+  int64_t inMemory = 0;  // bytes set aside for the entries that wait in memory
+  // Else the spools, each freed on the writer's thread, could stay with the workers' heaps.
+  ReturnLargeBlocksWhenFreed();
 
   auto worker = [&] {
     for (;;) {
       std::size_t index;
+      bool memory;
       {
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return failed || next < written + lookAhead; });
         if (failed || next == plan.size()) return;
         index = next++;
+        const int64_t size = plan[index].Size;
+        memory = size <= options.MemorySpoolLimit && inMemory + size <= memoryBudget;
+        if (memory) inMemory += size;
       }
       try {
-        TPacked packed = PackSpooled(plan[index], options, spool);
+        TPacked packed = PackSpooled(plan[index], options, spool, codecThreads, memory);
         std::lock_guard lock(mutex);
         done[index] = std::move(packed);
       } catch (...) {
@@ -274,10 +287,12 @@ void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
       packed = std::move(*done[i]);
       done[i].reset();
     }
+    const bool memory = packed.Spool.Memory != nullptr;
     write(i, std::move(packed));
     {
       std::lock_guard lock(mutex);
       ++written;
+      if (memory) inMemory -= plan[i].Size;
     }
     changed.notify_all();
   }
@@ -316,24 +331,9 @@ std::vector<std::size_t> ScanOrder(const std::vector<int64_t>& sizes) {
   return order;
 }
 
-bool CanCompress(uint8_t method) {
-  if (method != kMethodLzh && method != kMethodLh5) return false;
-  const std::vector<uint8_t> zeros(kProbeSize, 0);
-  TByteView source(zeros);
-  TMemoryStream sink;
-  uint32_t sum = 0;
-  try {
-    const int32_t size = RunCodec(TCodecSettings{}, sink, source, static_cast<int32_t>(kProbeSize),
-                                  0, method, sum, TCodecMode::Compress, false);
-    return size > 0 && size < static_cast<int32_t>(kProbeSize);
-  } catch (const Exception&) {
-    return false;
-  }
-}
-
 void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
                     const TWriterOptions& options, const TSpoolPlace& spool) {
-  if (options.Method != kMethodNon && !CanCompress(options.Method))
+  if (options.Method != kMethodNon && !HasCompressor(options.Method))
     throw EArchiveWrite(kMsgNoCompressor + MethodIdentifier(options.Method));
   if (options.Method == kMethodNon && options.Key != 0) throw EArchiveWrite(kMsgKeyNeedsCodec);
   std::vector<int64_t> sizes;
@@ -367,11 +367,13 @@ void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
   const auto written = [&](std::size_t i, const TEntryHeader& entryHeader) {
     if (options.OnEntryWritten) options.OnEntryWritten(*plan[i].Entry, entryHeader);
   };
-  const std::size_t threads = std::min<std::size_t>(std::max(options.Threads, 1u), plan.size());
+  const unsigned budget = std::max(options.Threads, 1u);
+  const std::size_t threads = std::clamp<std::size_t>(plan.size(), 1, budget);
   // An archive that cannot seek back, such as standard output, takes each entry whole, packed
   // beforehand, behind its header.
   const bool seekable = archive.Position() >= 0;
   if (threads <= 1 && seekable) {
+    // The one entry at a time has every thread for its codec run.
     // Each entry goes straight into the archive behind a stand-in header, which is written
     // again once its sizes and sum are known.
     for (std::size_t i = 0; i < plan.size(); ++i) {
@@ -380,7 +382,7 @@ void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
       TEntryHeader entryHeader;
       entryHeader.NameLength = static_cast<int16_t>(name.size());
       WriteEntryHeader(archive, entryHeader, name);
-      entryHeader = PackEntry(plan[i], options, archive);
+      entryHeader = PackEntry(plan[i], options, archive, budget);
       const int64_t end = archive.Position();
       archive.SetPosition(at);
       WriteEntryHeader(archive, entryHeader, name);
@@ -388,7 +390,9 @@ void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
       written(i, entryHeader);
     }
   } else {
-    PackAhead(plan, options, threads, spool, [&](std::size_t i, TPacked&& packed) {
+    // With fewer entries than threads, the threads no entry takes go to the entries' codec runs.
+    const auto codecThreads = static_cast<unsigned>(budget / threads);
+    PackAhead(plan, options, threads, codecThreads, spool, [&](std::size_t i, TPacked&& packed) {
       WriteEntryHeader(archive, packed.Header, plan[i].Entry->Name);
       archive.CopyFrom(packed.Spool.Stream(), packed.Header.CompressedSize);
       written(i, packed.Header);

@@ -39,9 +39,13 @@ struct TWriterOptions {
   // 0: no key. Under a key every entry is compressed and scrambled, none is stored, so a key
   // needs a method other than kMethodNon.
   int32_t Key = 0;
-  unsigned Threads = 1;  // entries compressed at once, each by its own codec run
+  // Threads to compress on: entries compressed at once, each by its own codec run; when there
+  // are fewer entries than threads, the rest go to the entries' runs.
+  unsigned Threads = 1;
   // With several threads, an entry packed ahead of the writer waits in memory up to this size,
-  // else in a temporary file beside the archive. One thread writes straight into the archive.
+  // while those in memory hold no more than half of it per thread together, else in a temporary
+  // file beside the archive: a create on N threads stays under N times this size. One thread
+  // writes straight into the archive.
   int64_t MemorySpoolLimit = int64_t{8} << 20;
   // Told each entry once it is written, in archive order, on the calling thread.
   std::function<void(const TWriterEntry& entry, const TEntryHeader& header)> OnEntryWritten;
@@ -57,12 +61,10 @@ void ValidateEntryName(const std::string& name);
 // reach them.
 std::vector<std::size_t> ScanOrder(const std::vector<int64_t>& sizes);
 
-// Whether this build has a compressor for method: it must turn 4096 zero bytes into fewer.
-bool CanCompress(uint8_t method);
-
 // Writes entries to archivePath through a temporary file beside it, renamed into place once
 // complete; on any failure the temporary files are removed and archivePath is left as it was.
-// Every check (names, duplicate names, sizes, method) is made before anything is written.
+// Every check (names, duplicate names, sizes, method) is made before anything is written; a
+// method needs its compressor registered with the engine (RegisterCompressors).
 void WriteArchive(const std::string& archivePath, std::vector<TWriterEntry> entries,
                   const TWriterOptions& options);
 // Where entries packed ahead of the writer wait when they are too large for memory: in

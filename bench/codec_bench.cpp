@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/compress.h"
 #include "codec/engine.h"
 #include "core/memory_stream.h"
 
@@ -52,10 +53,11 @@ const Bytes& Corpus() {
   return corpus;
 }
 
-Bytes Compress(const Bytes& plain, uint8_t method) {
+Bytes Compress(const Bytes& plain, uint8_t method, unsigned threads = 1) {
   TMemoryStream source(plain);
   TMemoryStream sink;
   TCodecSettings settings;
+  settings.Threads = threads;
   settings.CompressReserve = -static_cast<int32_t>(plain.size());  // never refused
   uint32_t checksum = 0;
   RunCodec(settings, sink, source, static_cast<int32_t>(plain.size()), 0, method, checksum,
@@ -63,9 +65,14 @@ Bytes Compress(const Bytes& plain, uint8_t method) {
   return std::move(sink.Data);
 }
 
+// The argument is the thread count; the bytes must not depend on it.
 void BM_Compress(benchmark::State& state, uint8_t method) {
   const Bytes& plain = Corpus();
-  for (auto _ : state) benchmark::DoNotOptimize(Compress(plain, method));
+  const auto threads = static_cast<unsigned>(state.range(0));
+  if (threads != 1 && Compress(plain, method, threads) != Compress(plain, method)) {
+    state.SkipWithError("the bytes depend on the thread count");
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(Compress(plain, method, threads));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * plain.size()));
 }
 
@@ -86,10 +93,27 @@ void BM_Expand(benchmark::State& state, uint8_t method) {
 
 BENCHMARK_CAPTURE(BM_Expand, lh5, kMethodLh5)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Expand, lzh, kMethodLzh)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Compress, lh5, kMethodLh5)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Compress, lzh, kMethodLzh)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Compress, lh5, kMethodLh5)
+    ->ArgName("j")
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Compress, lzh, kMethodLzh)
+    ->ArgName("j")
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace vo
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  vo::RegisterCompressors();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

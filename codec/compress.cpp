@@ -1,13 +1,14 @@
 #include "codec/compress.h"
 
+#include "codec/engine.h"
 #include "codec/lh5.h"
 #include "codec/lzh.h"
 
 namespace vo {
 
-void CompressWithMethod(TCodecRun& run, uint8_t method) {
-  if (method == kMethodLzh) CompressLzh(run);
-  if (method == kMethodLh5) CompressLh5(run);
+void RegisterCompressors() {
+  RegisterCompressor(kMethodLzh, CompressLzh);
+  RegisterCompressor(kMethodLh5, CompressLh5);
 }
 
 }  // namespace vo

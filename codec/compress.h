@@ -1,15 +1,12 @@
-// The compress direction of the engine's methods. RunCodec reaches the compressors only through
-// this function, in a file of its own, so that a program that only expands can link its own
-// refusing version instead and leave the compressors out (the loader does).
+// The compress direction of the engine's methods, a library of its own (vo_codec_compress):
+// the engine reaches the compressors only through the registration below, so a program that
+// only expands (the loader) neither registers nor links them.
 #pragma once
-
-#include <cstdint>
-
-#include "codec/engine.h"
 
 namespace vo {
 
-// Compresses the run's whole source with method, LZH or LH5; any other method passes nothing.
-void CompressWithMethod(TCodecRun& run, uint8_t method);
+// Registers the LZH and LH5 compressors with the engine; a program that compresses calls this
+// once, before its first run.
+void RegisterCompressors();
 
 }  // namespace vo

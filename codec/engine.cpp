@@ -1,8 +1,8 @@
 #include "codec/engine.h"
 
+#include <atomic>
 #include <thread>
 
-#include "codec/compress.h"
 #include "codec/lh5.h"
 #include "codec/lzh.h"
 #include "codec/rle.h"
@@ -14,7 +14,24 @@ namespace vo {
 namespace {
 constexpr int32_t kExpandSinkLimit = 0x7FFFFFFF;
 constexpr int32_t kPercentExactBelow = 100001;
+
+// Written once per program before any run, read by every run, maybe on several threads.
+std::array<std::atomic<TCompressor>, kMethodLh5 + 1> Compressors{};
+
+TCompressor CompressorOf(uint8_t method) {
+  if (method != kMethodLzh && method != kMethodLh5) return nullptr;
+  return Compressors[method].load(std::memory_order_acquire);
+}
 }  // namespace
+
+void RegisterCompressor(uint8_t method, TCompressor compressor) {
+  if (method != kMethodLzh && method != kMethodLh5) return;
+  Compressors[method].store(compressor, std::memory_order_release);
+}
+
+bool HasCompressor(uint8_t method) {
+  return CompressorOf(method) != nullptr;
+}
 
 int32_t ProgressPercent(int32_t done, int32_t total) {
   if (total <= 0) return 0;  // no run with a source ever reports this; no division by zero
@@ -29,6 +46,7 @@ TCodecRun::TCodecRun(const TCodecSettings& settings, TStream& sink, TStream& sou
       SourceRemaining(sourceCount),
       UnscrambleInput(mode == TCodecMode::Expand && settings.Key != 0 && unscramble),
       ScrambleOutput(mode == TCodecMode::Compress && settings.Key != 0),
+      Threads(std::max(settings.Threads, 1u)),
       ProgressCallback(settings.OnShowProgress),
       YieldEachBuffer(settings.YieldProcessor),
       SinkStream(sink),
@@ -139,17 +157,15 @@ int32_t RunCodec(const TCodecSettings& component, TStream& sink, TStream& source
       ExpandRle(run);
       break;
     case kMethodLzh:
-      if (expand) {
+    case kMethodLh5:
+      if (!expand) {
+        const TCompressor compress = CompressorOf(method);
+        if (compress == nullptr) throw EUnrecognizedCompressionMethod(kMsgCompressionDisabled);
+        compress(run);
+      } else if (method == kMethodLzh) {
         ExpandLzh(run, outputSize);
       } else {
-        CompressWithMethod(run, method);
-      }
-      break;
-    case kMethodLh5:
-      if (expand) {
         ExpandLh5(run, outputSize);
-      } else {
-        CompressWithMethod(run, method);
       }
       break;
     default:  // no method: nothing passes, the checksum is 0

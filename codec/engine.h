@@ -34,6 +34,10 @@ struct TCodecSettings {
   // Give up the processor at each buffer, for a program whose window must stay responsive
   // while it expands; a command-line run has no window and only loses its time slice to it.
   bool YieldProcessor = false;
+  // Threads a compression may use. With 2 or more, the coder runs on a thread of its own beside
+  // the match finder and the parse; the bytes are those of one thread. More than 2 gain nothing
+  // for one run.
+  unsigned Threads = 1;
 };
 
 int32_t ProgressPercent(int32_t done, int32_t total);
@@ -139,6 +143,9 @@ class TCodecRun {
   int32_t SourceRemaining;
   bool UnscrambleInput;
   bool ScrambleOutput;
+  // With several threads, a compressor reads the source on the calling thread and may write
+  // the sink from another, never both at once: the two sides share no member.
+  unsigned Threads;
   // State of RLE expansion, kept with the run as the method's view of the engine has it.
   uint8_t RlePrevious = 0;
   int32_t RleCount = 0;
@@ -164,9 +171,22 @@ class TCodecRun {
   std::array<uint8_t, kBufferSize> SinkBuffer;
 };
 
+// The compress direction of a method: codes the run's whole source into its sink.
+using TCompressor = void (*)(TCodecRun& run);
+
+// Makes compressor the compress direction of method (LZH or LH5) for every later run. The
+// engine itself holds only the expanders: a program that compresses registers its compressors
+// once, before its first run (RegisterCompressors in codec/compress.h), and a program that only
+// expands registers none and so links none.
+void RegisterCompressor(uint8_t method, TCompressor compressor);
+
+// Whether a compressor is registered for method.
+bool HasCompressor(uint8_t method);
+
 // Runs Method over SourceCount bytes of Source into Sink. Expanding, OutputSize is the number
 // of bytes the method is to produce. Checksum receives the byte sum of the plain data; the
-// result is the compressed size of a compression run.
+// result is the compressed size of a compression run. Compressing with a method that has no
+// registered compressor raises EUnrecognizedCompressionMethod.
 int32_t RunCodec(const TCodecSettings& component, TStream& sink, TStream& source,
                  int32_t sourceCount, int32_t outputSize, uint8_t method, uint32_t& checksum,
                  TCodecMode mode, bool unscramble);

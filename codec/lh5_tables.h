@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -82,11 +83,18 @@ struct alignas(16) TTrieEntry {
   uint8_t ChildCount;
 };
 
+// Keeps the arrays of the block coder, which may run on a thread of its own, off the cache lines
+// of the match finder's: no two bytes this far apart share a line. A gap rather than an
+// alignment, which would take an aligned allocation the loader would have to link.
+inline constexpr std::size_t kCacheLineGap = 64;
+
 // The match finder's trie and the block coder's queue and codes.
 struct TLh5CompressArrays {
   std::array<TTrieEntry, kTrieEntryCount> Trie;
   std::array<uint16_t, 1u << kTrieSlotBits> TrieHead;  // first entry of each hash chain
   std::array<uint16_t, 1u << 16> RootChild;  // child of root(b0) for byte b1, at b0 * 256 + b1
+  std::array<uint8_t, kCacheLineGap> CoderGap;
+  // The block coder's.
   std::array<uint8_t, kPendingSize> PendingItems;
   std::array<uint16_t, kTreeNodeCount> SymbolFreq;
   std::array<uint16_t, kSymbolCount + 1> SymbolCodes;
@@ -96,6 +104,8 @@ struct TLh5CompressArrays {
 // The working storage of one run, for one direction.
 struct TLh5Storage {
   std::array<uint8_t, kTextSize> Lh5Window;
+  std::array<uint8_t, kCacheLineGap> CoderGap;
+  // The block coder's Huffman trees when compressing.
   std::array<uint16_t, kTreeNodeCount> ZeroChild;
   std::array<uint16_t, kTreeNodeCount> OneChild;
   std::array<uint16_t, (1u << kSmallTableBits) + 1> SmallTable;

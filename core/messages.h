@@ -11,6 +11,7 @@ inline constexpr char kMsgCannotOpen[] = "Cannot open file ";
 inline constexpr char kMsgCannotCreate[] = "Cannot create file ";
 inline constexpr char kMsgCouldNotCompress[] = "Could not compress data";
 inline constexpr char kMsgRleDisabled[] = "RLE compression disabled in this build";
+inline constexpr char kMsgCompressionDisabled[] = "Compression disabled in this program";
 inline constexpr char kMsgBadDecodeTable[] = "Bad decode table in archive!";
 inline constexpr char kMsgInvalidHeader[] = "Can't recognize compressed file header";
 inline constexpr char kMsgArchiveType[] = "Archive type must be caMulti";

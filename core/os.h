@@ -74,6 +74,13 @@ bool RenameFile(const std::string& from, const std::string& to, bool replace);
 // Gives the file at to the permission bits of the file at from (nothing on Windows).
 void CopyPermissions(const std::string& from, const std::string& to);
 
+// Has the allocator give blocks of 1 MB and more back to the system as soon as they are freed,
+// rather than keep them for later allocations of the thread that made them: threads that take
+// turns holding large buffers then hold no more than those in use. Nothing where the allocator
+// has no such setting. In a file of its own (os_heap.cpp), which a program that never calls it
+// does not link.
+void ReturnLargeBlocksWhenFreed();
+
 // Calls handler, at most one at a time, on SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl+C,
 // Ctrl+Break and SIGTERM). The handler ends with EndAsInterrupted.
 void InstallInterruptHandler(void (*handler)(int signal));

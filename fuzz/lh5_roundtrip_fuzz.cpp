@@ -1,11 +1,17 @@
 // Compression followed by expansion must give back any input.
 #include <cstdint>
 
+#include "codec/compress.h"
 #include "codec/engine.h"
 #include "core/memory_stream.h"
 
 namespace {
 constexpr int32_t kNoCompressLimit = -(1 << 24);
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  vo::RegisterCompressors();
+  return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -2,9 +2,15 @@
 // compressed bytes must be those of the plain compressor of the tests.
 #include <cstdint>
 
+#include "codec/compress.h"
 #include "codec/engine.h"
 #include "core/memory_stream.h"
 #include "tests/support/lzh_reference.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  vo::RegisterCompressors();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> plain(data, data + size);

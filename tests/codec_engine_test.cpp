@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
+#include <string>
 #include <vector>
 
+#include "codec/compress.h"
 #include "codec/engine.h"
 #include "codec/expand_io.h"
 #include "core/exception.h"
-#include "tests/support/streams.h"
 #include "tests/support/bytes.h"
+#include "tests/support/streams.h"
 
 namespace vo {
 namespace {
@@ -174,16 +177,105 @@ TEST(RunCodec, MethodsWithoutARoutinePassNothing) {
   }
 }
 
-TEST(RunCodec, RleCompressionIsRefused) {
-  TRecordingStream source(test::Bytes("aaaa"));
-  TRecordingStream sink;
-  uint32_t checksum = 0;
-  try {
-    RunCodec(TCodecSettings{}, sink, source, 4, 0, kMethodRle, checksum, TCodecMode::Compress,
-             false);
-    FAIL();
-  } catch (const EUnrecognizedCompressionMethod& e) {
-    EXPECT_STREQ(e.what(), "RLE compression disabled in this build");
+// RLE has no compressor; LZH and LH5 have one only in a program that registered it.
+TEST(RunCodec, CompressionWithoutACompressorIsRefused) {
+  struct Case {
+    uint8_t method;
+    bool registered;
+    const char* message;
+  };
+  for (const Case& c : {Case{kMethodRle, true, "RLE compression disabled in this build"},
+                        Case{kMethodLzh, false, "Compression disabled in this program"},
+                        Case{kMethodLh5, false, "Compression disabled in this program"}}) {
+    if (!c.registered) RegisterCompressor(c.method, nullptr);
+    EXPECT_EQ(HasCompressor(c.method), false) << int{c.method};
+    TRecordingStream source(test::Bytes("aaaa"));
+    TRecordingStream sink;
+    uint32_t checksum = 0;
+    try {
+      RunCodec(TCodecSettings{}, sink, source, 4, 0, c.method, checksum, TCodecMode::Compress,
+               false);
+      ADD_FAILURE() << int{c.method};
+    } catch (const EUnrecognizedCompressionMethod& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_TRUE(source.ReadCalls.empty());
+    RegisterCompressors();
+  }
+  EXPECT_TRUE(HasCompressor(kMethodLzh) && HasCompressor(kMethodLh5));
+}
+
+// A compression on several threads ends as on one: the same bytes, sums and writes, and the same
+// error whether the coder's thread raises it (a full sink, output past the limit) or the
+// calling thread (a cancel ends the input early, which is no error).
+TEST(RunCodec, CompressionOnSeveralThreadsEndsAsOnOne) {
+  struct TCase {
+    const char* Name;
+    test::TBytes Input;
+    int32_t Reserve;
+    std::size_t SinkAccepts;
+    int CancelAt;  // the progress report that answers -1; 0 for none
+  };
+  const std::size_t none = std::numeric_limits<std::size_t>::max();
+  const TCase cases[] = {
+      {"text", test::TextBytes(300000, 3), -(1 << 20), none, 0},
+      {"empty", {}, -(1 << 20), none, 0},
+      {"noise past the limit", test::RandomBytes(100000, 4), 0, none, 0},
+      {"sink full", test::TextBytes(300000, 5), -(1 << 20), 20000, 0},
+      {"cancelled", test::TextBytes(300000, 6), -(1 << 20), none, 5},
+  };
+  struct TResult {
+    std::string Error;
+    test::TBytes Output;
+    std::vector<std::size_t> Writes;
+    uint32_t Checksum = 0;
+    int32_t Packed = 0;
+  };
+  const auto run = [](const TCase& c, uint8_t method, unsigned threads) {
+    TCodecSettings settings;
+    settings.Threads = threads;
+    settings.CompressReserve = c.Reserve;
+    int reports = 0;
+    settings.OnShowProgress = [&](int32_t& percent) {
+      if (++reports == c.CancelAt) percent = -1;
+    };
+    TRecordingStream source(c.Input);
+    source.ReadPiece = 8192;
+    TRecordingStream sink;
+    sink.Accept = c.SinkAccepts;
+    TResult result;
+    try {
+      result.Packed = RunCodec(settings, sink, source, static_cast<int32_t>(c.Input.size()), 0,
+                               method, result.Checksum, TCodecMode::Compress, false);
+    } catch (const Exception& e) {
+      result.Error = e.ClassName();
+    }
+    result.Output = sink.Data();
+    result.Writes = sink.WriteCalls;
+    return result;
+  };
+  for (const TCase& c : cases) {
+    for (uint8_t method : {kMethodLzh, kMethodLh5}) {
+      const TResult one = run(c, method, 1);
+      for (unsigned threads : {2u, 3u}) {
+        SCOPED_TRACE(std::string(c.Name) + ", method " + std::to_string(method) + ", " +
+                     std::to_string(threads) + " threads");
+        const TResult many = run(c, method, threads);
+        EXPECT_EQ(many.Error, one.Error);
+        EXPECT_EQ(many.Output, one.Output);
+        EXPECT_EQ(many.Writes, one.Writes);
+        EXPECT_EQ(many.Checksum, one.Checksum);
+        EXPECT_EQ(many.Packed, one.Packed);
+      }
+      // Each case ends as it is meant to.
+      const std::string expected = c.Reserve == 0          ? "EUnableToCompress"
+                                   : c.SinkAccepts != none ? "EWriteError"
+                                                           : "";
+      EXPECT_EQ(one.Error, expected) << c.Name;
+      if (c.CancelAt != 0) {
+        EXPECT_LT(one.Checksum, test::ByteSum(c.Input)) << c.Name;
+      }
+    }
   }
 }
 

@@ -213,6 +213,19 @@ TRun RunTraced(const Bytes& input, uint8_t method, TCodecMode mode, int32_t key,
   return run;
 }
 
+// A compression on threads threads, untraced: its sink is written from the coder's thread.
+Bytes CompressOnThreads(const Bytes& input, uint8_t method, unsigned threads) {
+  TMemoryStream source(input);
+  TMemoryStream sink;
+  TCodecSettings settings;
+  settings.CompressReserve = -static_cast<int32_t>(2 * input.size() + 1024);
+  settings.Threads = threads;
+  uint32_t checksum = 0;
+  RunCodec(settings, sink, source, static_cast<int32_t>(input.size()), 0, method, checksum,
+           TCodecMode::Compress, false);
+  return std::move(sink.Data);
+}
+
 // The traces behind the recorded hashes, in readable form: a line per run, its name and then
 // its events ("r8192" a read of 8192 bytes, "w8192" a write, "p45" a progress report of 45).
 // Only the hashes decide; the traces tell a failing run where it first went another way.
@@ -357,6 +370,8 @@ TEST(CodecGolden, CompressedBytesAndExpansionTraceNeverChange) {
       SCOPED_TRACE(corpus.Name + " method " + std::to_string(method));
       const TRun packed = RunTraced(corpus.Data, method, TCodecMode::Compress, 0, 0);
       EXPECT_EQ(packed.Checksum, test::ByteSum(corpus.Data));
+      // The recorded bytes are those of every thread count.
+      EXPECT_TRUE(CompressOnThreads(corpus.Data, method, 2) == packed.Output);
       const auto size = static_cast<int32_t>(corpus.Data.size());
       const TRun plain = RunTraced(packed.Output, method, TCodecMode::Expand, 0, size);
       EXPECT_EQ(plain.Output, corpus.Data);

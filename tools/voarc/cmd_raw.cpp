@@ -1,6 +1,8 @@
 // `voarc raw`: bare codec streams, no archive around them, from standard input to standard
 // output.
+#include <algorithm>
 #include <limits>
+#include <thread>
 
 #include "codec/engine.h"
 #include "core/stdio_stream.h"
@@ -15,6 +17,7 @@ constexpr int32_t kUnbounded = std::numeric_limits<int32_t>::max();
 struct TRawOptions {
   std::string Method = "lh5";
   int32_t Size = 0;
+  unsigned Jobs = 0;  // 0: the number of processors
 };
 
 void RunRaw(TCodecMode mode, const TRawOptions& options) {
@@ -23,6 +26,8 @@ void RunRaw(TCodecMode mode, const TRawOptions& options) {
   // The source runs until standard input ends; a compression is never refused for not
   // shrinking, so its output limit is as wide as the engine allows.
   TCodecSettings settings;
+  settings.Threads =
+      options.Jobs != 0 ? options.Jobs : std::max(1u, std::thread::hardware_concurrency());
   uint32_t checksum = 0;
   RunCodec(settings, out, in, kUnbounded, options.Size, MethodOfName(options.Method), checksum,
            mode, false);
@@ -40,6 +45,11 @@ void RegisterRawCommands(CLI::App& app, TGlobalOptions&) {
   compress->add_option("-m,--method", options->Method, "lh5 or lzh")
       ->check(CLI::IsMember(MethodNames({kMethodLh5, kMethodLzh})))
       ->required();
+  compress
+      ->add_option("-j,--jobs", options->Jobs,
+                   "compress on N threads (default: the number of processors); the bytes are "
+                   "the same for every N")
+      ->check(CLI::Range(1u, 256u));
   compress->callback([options] { RunRaw(TCodecMode::Compress, *options); });
 
   auto* expand = raw->add_subcommand("expand", "expand standard input to standard output");

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "codec/compress.h"
 #include "core/exception.h"
 #include "core/os.h"
 #include "core/temp_file.h"
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
   vo::PrepareTextOutput();
   // An interrupted create, extract or sfx leaves none of its temporary files behind.
   vo::RemoveTempFilesOnInterrupt();
+  vo::RegisterCompressors();
   CLI::App app("voarc: build, inspect, test and extract installer archives; make Setup.exe",
                "voarc");
   app.require_subcommand(1);
