@@ -83,6 +83,16 @@ std::optional<std::string> Converted(std::string_view text, const std::string& t
 
 #endif
 
+// Every conversion goes between two code pages, UTF-8 being one of them.
+std::optional<std::string> Recoded(std::string_view text, unsigned from, unsigned to) {
+#ifdef _WIN32
+  const auto wide = Widened(text, from);
+  return wide ? Narrowed(*wide, to) : std::nullopt;
+#else
+  return Converted(text, IconvName(to), IconvName(from));
+#endif
+}
+
 }  // namespace
 
 bool CodePageKnown(unsigned codePage) {
@@ -95,21 +105,11 @@ bool CodePageKnown(unsigned codePage) {
 }
 
 std::optional<std::string> CodePageToUtf8(std::string_view text, unsigned codePage) {
-#ifdef _WIN32
-  const auto wide = Widened(text, codePage);
-  return wide ? Narrowed(*wide, kUtf8CodePage) : std::nullopt;
-#else
-  return Converted(text, "UTF-8", IconvName(codePage));
-#endif
+  return Recoded(text, codePage, kUtf8CodePage);
 }
 
 std::optional<std::string> Utf8ToCodePage(std::string_view text, unsigned codePage) {
-#ifdef _WIN32
-  const auto wide = Widened(text, kUtf8CodePage);
-  return wide ? Narrowed(*wide, codePage) : std::nullopt;
-#else
-  return Converted(text, IconvName(codePage), "UTF-8");
-#endif
+  return Recoded(text, kUtf8CodePage, codePage);
 }
 
 std::filesystem::path PathOf(std::string_view text) {

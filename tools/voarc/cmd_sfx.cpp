@@ -186,7 +186,7 @@ void Info(const TInfoOptions& options) {
     std::printf("payload offset: %d, outside the file: the loader finds no payload\n", offset);
     throw TExit{kExitDataError};
   }
-  const auto length = ReadLittleEndianAt<uint32_t>(file, offset);
+  const uint32_t length = ReadPayloadLength(file, offset);
   std::printf("payload offset: %d\npayload length: %u\n", offset, length);
   const int64_t start = offset + static_cast<int64_t>(kPayloadLengthSize);
   const int64_t available = fileSize - start;
