@@ -10,6 +10,7 @@
 #include "codec/expand_io.h"
 #include "core/exception.h"
 #include "tests/support/bytes.h"
+#include "tests/support/codec_runs.h"
 #include "tests/support/streams.h"
 
 namespace vo {
@@ -438,13 +439,7 @@ TEST(RunCodec, ExpansionPastTheEndOfTheInputFails) {
   const auto size = static_cast<int32_t>(plain.size());
   for (uint8_t method : {kMethodLzh, kMethodLh5}) {
     SCOPED_TRACE("method " + std::to_string(method));
-    TRecordingStream source(plain);
-    TRecordingStream sink;
-    TCodecSettings settings;
-    settings.CompressReserve = -size;
-    uint32_t checksum = 0;
-    RunCodec(settings, sink, source, size, 0, method, checksum, TCodecMode::Compress, false);
-    const std::vector<uint8_t> packed = sink.Data();
+    const std::vector<uint8_t> packed = test::CompressBytes(method, plain);
     ASSERT_GT(packed.size(), 2 * TCodecRun::kBufferSize);  // room for a cancel mid-stream
     const auto cut = [&](std::size_t n) {
       return std::vector<uint8_t>(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(n));
@@ -480,11 +475,7 @@ TEST(RunCodec, ExpansionPastTheEndOfTheInputFails) {
     }
     // Every cut of a short stream fails: its last byte holds bits that decoding needs.
     const std::vector<uint8_t> shortPlain(plain.begin(), plain.begin() + 300);
-    TRecordingStream shortSource(shortPlain);
-    TRecordingStream shortSink;
-    RunCodec(settings, shortSink, shortSource, 300, 0, method, checksum, TCodecMode::Compress,
-             false);
-    const std::vector<uint8_t> shortPacked = shortSink.Data();
+    const std::vector<uint8_t> shortPacked = test::CompressBytes(method, shortPlain);
     EXPECT_EQ(ExpandWith(method, shortPacked, 300).Output, shortPlain);
     for (std::size_t n = 0; n < shortPacked.size(); ++n) {
       const std::vector<uint8_t> shortCut(shortPacked.begin(),
@@ -508,18 +499,14 @@ TEST(RunCodec, ExpansionIsTheSameForAnyChunksTheSourceDelivers) {
   plain.insert(plain.end(), 3000, 0);
   const auto size = static_cast<int32_t>(plain.size());
   for (uint8_t method : {kMethodLzh, kMethodLh5}) {
-    TRecordingStream source(plain);
-    TRecordingStream packed;
-    TCodecSettings settings;
-    settings.CompressReserve = -size;
-    uint32_t checksum = 0;
-    RunCodec(settings, packed, source, size, 0, method, checksum, TCodecMode::Compress, false);
+    const std::vector<uint8_t> packed = test::CompressBytes(method, plain);
     for (std::size_t piece : {1, 2, 7, 8, 9, 61, 4097}) {
-      TRecordingStream chunked(packed.Data());
+      TRecordingStream chunked(packed);
       chunked.ReadPiece = piece;
       TRecordingStream sink;
-      RunCodec(TCodecSettings{}, sink, chunked, static_cast<int32_t>(packed.Data().size()), size,
-               method, checksum, TCodecMode::Expand, false);
+      uint32_t checksum = 0;
+      RunCodec(TCodecSettings{}, sink, chunked, static_cast<int32_t>(packed.size()), size, method,
+               checksum, TCodecMode::Expand, false);
       EXPECT_EQ(sink.Data(), plain) << "method " << int{method} << ", pieces of " << piece;
     }
   }

@@ -7,36 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "codec/engine.h"
-#include "tests/support/bytes.h"
-#include "tests/support/streams.h"
+#include "tests/support/codec_runs.h"
 
 namespace vo::test {
 
-// Room for streams longer than their input, as random data gives.
-inline constexpr int32_t kNoCompressLimit = -(1 << 24);
-
 inline ByteVector ExpandLh5Bytes(const ByteVector& stored, int32_t count) {
-  TRecordingStream source(stored);
-  TRecordingStream sink;
-  uint32_t checksum = 0;
-  RunCodec(TCodecSettings{}, sink, source, static_cast<int32_t>(stored.size()), count, kMethodLh5,
-           checksum, TCodecMode::Expand, false);
-  return sink.Data();
+  return ExpandBytes(kMethodLh5, stored, count);
 }
 
 inline ByteVector CompressLh5Bytes(const ByteVector& plain, int32_t reserve = kNoCompressLimit) {
-  TRecordingStream source(plain);
-  TRecordingStream sink;
-  TCodecSettings settings;
-  settings.CompressReserve = reserve;
-  uint32_t checksum = 0;
-  const int32_t size = RunCodec(settings, sink, source, static_cast<int32_t>(plain.size()), 0,
-                                kMethodLh5, checksum, TCodecMode::Compress, false);
-  if (checksum != ByteSum(plain) || static_cast<std::size_t>(size) != sink.Data().size()) {
-    throw std::runtime_error("compression run reported a wrong checksum or size");
-  }
-  return sink.Data();
+  return CompressBytes(kMethodLh5, plain, reserve);
 }
 
 // Random bytes from {0x00, 0x14, 0x29, 0x2C}: the literal code lengths then hold runs of 19, 20
