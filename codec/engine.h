@@ -35,8 +35,8 @@ struct TCodecSettings {
   // while it expands; a command-line run has no window and only loses its time slice to it.
   bool YieldProcessor = false;
   // Threads a compression may use. With 2 or more, the coder runs on a thread of its own beside
-  // the match finder and the parse; the bytes are those of one thread. More than 2 gain nothing
-  // for one run.
+  // the match finder and the parse, and LH5 finds the matches of long inputs in segments, one
+  // per thread; the bytes are those of one thread.
   unsigned Threads = 1;
 };
 
