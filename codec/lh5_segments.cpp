@@ -1,7 +1,6 @@
 #include "codec/lh5_segments.h"
 
 #include <algorithm>
-
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -142,7 +141,6 @@ TLh5Segments::TLh5Segments(TLh5Finder& leader, TLh5Input& source, unsigned threa
   Slots.push_back(std::make_unique<TSlot>(leader, *Text, 1));
   const unsigned count = std::min(threads, kMostSegmentThreads);
   for (unsigned i = 1; i < count; ++i) Slots.push_back(std::make_unique<TSlot>(*Text));
-  // A segment holds two windows at least, and its check point lies inside it.
   // A segment holds more windows than its finder warms up in, and its first check point lies
   // inside it.
   Plan.WarmWindows = std::max(Plan.WarmWindows, 1);

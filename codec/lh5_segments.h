@@ -2,12 +2,13 @@
 //
 // The input is cut into segments at slide points, a round of segments at a time, one segment
 // per thread. The finder that holds the true state goes on through the first segment; each other
-// segment gets a finder that starts with an empty trie one window before the segment. When
+// segment gets a finder that starts with an empty trie a few windows before the segment. When
 // the finder before it reaches a check point a little into the segment, the two are compared
 // (SameFinderState): equal states find equal matches for ever after, so from there on the
-// segment's own matches are the true ones. If they differ, the finder before goes on through
-// the segment itself, and the segment's work is thrown away. The matches are therefore exactly
-// those of one finder over the whole input, however the threads run.
+// segment's own matches are the true ones. If they differ, the finder before goes on to the next
+// check point and they are compared again; if they never agree, it goes on through the segment
+// itself, and the segment's work is thrown away. The matches are therefore exactly those of one
+// finder over the whole input, however the threads run.
 //
 // A finder's step ignores the parse except for one thing: a match is cut to the input left,
 // which changes it only in the last 256 positions. Rounds stop well before the end, and the last
