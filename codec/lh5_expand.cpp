@@ -24,10 +24,12 @@ constexpr unsigned kMaxItemBits = 2 * kMaxCodeLength + kMaxOffsetExtraBits;
 // One refill before each item of the fast loop serves the whole item, and leaves the lookup
 // width of the next item's code ahead for its early lookup.
 static_assert(kMaxItemBits + kSymbolTableBits <= TFastBits::kRefilledBits);
+// Two literals of whole codes, which the lookup holds, leave the width of the next lookup too.
+static_assert(3 * kSymbolTableBits <= TFastBits::kRefilledBits);
 // The fast loop starts an item only with a word of the chunk unread; the bits it leaves ahead
 // keep the careful reader's lookahead, so it never ends where that reader would have read on.
 static_assert(kMaxItemBits + kPeekBits <= TFastBits::kRefilledBits + 8);
-constexpr std::size_t kOutputRoom = 4 * kWindowSize;  // bytes written between two slides
+constexpr std::size_t kOutputRoom = 8 * kWindowSize;  // bytes written between two slides
 
 // A lookup entry: for a whole code its length in the low bits (where a shift by the entry
 // finds it without masking), its value and a flag; otherwise the tree node the code continues
@@ -274,6 +276,13 @@ void TLh5Expander::FastLoop() {
         bits.Skip(CodeLengthOf(entry));
         *out++ = static_cast<uint8_t>(entry >> kEntryValueShift);
         entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
+        // A literal that follows one needs no refill of its own.
+        if ((entry & kLiteralCode) != 0 && n > 1) {
+          --n;
+          bits.Skip(CodeLengthOf(entry));
+          *out++ = static_cast<uint8_t>(entry >> kEntryValueShift);
+          entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
+        }
         continue;
       }
       unsigned s;
