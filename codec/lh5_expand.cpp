@@ -24,22 +24,29 @@ constexpr unsigned kMaxItemBits = 2 * kMaxCodeLength + kMaxOffsetExtraBits;
 // One refill before each item of the fast loop serves the whole item, and leaves the lookup
 // width of the next item's code ahead for its early lookup.
 static_assert(kMaxItemBits + kSymbolTableBits <= TFastBits::kRefilledBits);
+// Two literals of whole codes, which the lookup holds, leave the width of the next lookup too.
+static_assert(3 * kSymbolTableBits <= TFastBits::kRefilledBits);
 // The fast loop starts an item only with a word of the chunk unread; the bits it leaves ahead
 // keep the careful reader's lookahead, so it never ends where that reader would have read on.
 static_assert(kMaxItemBits + kPeekBits <= TFastBits::kRefilledBits + 8);
-constexpr std::size_t kOutputRoom = 4 * kWindowSize;  // bytes written between two slides
+constexpr std::size_t kOutputRoom = 8 * kWindowSize;  // bytes written between two slides
 
 // A lookup entry: for a whole code its length in the low bits (where a shift by the entry
 // finds it without masking), its value and a flag; otherwise the tree node the code continues
-// in. Literal/length entries hold the symbol; offset entries the distance back that the extra
-// bits add to, how many extra bits follow, and as length the code's and theirs together.
+// in. Literal/length entries hold the symbol, and for a literal a flag that spares the fast loop
+// the symbol's range check; offset entries the distance back that the extra bits add to, how many
+// extra bits follow, and as length the code's and theirs together.
 constexpr uint32_t kCodeLengthMask = 0x3F;
 constexpr int kExtraBitsShift = 6;
 constexpr uint32_t kExtraBitsMask = 0x1F;
 constexpr int kEntryValueShift = 16;
-constexpr uint32_t kEntryValueMask = 0x7FFF;
+constexpr uint32_t kEntryValueMask = 0x3FFF;
+constexpr uint32_t kLiteralCode = 1u << 30;
 constexpr uint32_t kWholeCode = 1u << 31;
 static_assert(kMaxCodeLength <= kCodeLengthMask && kMaxOffsetExtraBits <= kExtraBitsMask);
+static_assert((kExtraBitsMask << kExtraBitsShift) < 1u << kEntryValueShift);
+// Entries that are no whole code (tree nodes, kUnfilledEntry) have neither flag.
+static_assert(kEntryValueMask << kEntryValueShift < kLiteralCode && kUnfilledEntry < kLiteralCode);
 static_assert(kWindowSize <= kEntryValueMask && kSymbolCount <= kEntryValueMask);
 // A tree walk returns the symbol in its low bits and its steps from this bit on.
 constexpr int kWalkStepsShift = 16;
@@ -61,7 +68,6 @@ class TLh5Expander {
  public:
   TLh5Expander(TCodecRun& run, TLh5Storage& storage, int32_t count)
       : S(storage),
-        SymbolTable(*storage.SymbolTable),
         Output(run, kWindowSize, kOutputRoom, kMaxMatch, kSpace, count),
         In(run, &Output) {}
 
@@ -102,15 +108,20 @@ class TLh5Expander {
   void ReadSmallLengths(int count, int width, int skip);
   void ReadSymbolLengths();
   void ReadBlockHeader();
-  void BuildLookups();
+  void BuildOffsetLookup();
+  // The lookup entry of a literal/length symbol whose whole code the table holds.
+  uint32_t SymbolEntry(unsigned y) const {
+    return y << kEntryValueShift | S.SymbolLengths[y] | kWholeCode |
+           (y < kFirstLengthSymbol ? kLiteralCode : 0);
+  }
   unsigned DecodeSymbol();
   std::size_t DecodeDistance();
   void FastLoop();
 
   TLh5Storage& S;
-  TSymbolTable& SymbolTable;
   // The tables of the current block with each whole code's length beside its value, so that
-  // the common case costs one lookup.
+  // the common case costs one lookup. The symbols' is built from the code lengths; the offsets'
+  // from the small table, which also serves the code-length code of the next block.
   std::array<uint32_t, 1u << kSymbolTableBits> SymbolLookup{};
   std::array<uint32_t, 1u << kSmallTableBits> OffsetLookup{};
   TExpandOutput Output;
@@ -144,7 +155,8 @@ void TLh5Expander::ReadSmallLengths(int count, int width, int skip) {
     }
   }
   if (i < count) std::fill(S.SmallLengths.begin() + i, S.SmallLengths.begin() + count, uint8_t{0});
-  BuildDecodeTable(S, count, S.SmallLengths.data(), kSmallTableBits, S.SmallTable.data());
+  BuildDecodeTable(S, count, S.SmallLengths.data(), kSmallTableBits, S.SmallTable.data(),
+                   [](int y) { return static_cast<uint16_t>(y); });
 }
 
 void TLh5Expander::ReadSymbolLengths() {
@@ -153,7 +165,7 @@ void TLh5Expander::ReadSymbolLengths() {
     const unsigned v = Lh5TakeBits(kSymbolCountBits);
     if (v >= kSymbolCount) RaiseBadTable();
     std::fill_n(S.SymbolLengths.begin(), kSymbolCount, uint8_t{0});
-    SymbolTable.fill(static_cast<uint16_t>(v));
+    SymbolLookup.fill(SymbolEntry(v));
     return;
   }
   int i = 0;
@@ -181,7 +193,8 @@ void TLh5Expander::ReadSymbolLengths() {
   if (i < kSymbolCount) {
     std::fill(S.SymbolLengths.begin() + i, S.SymbolLengths.begin() + kSymbolCount, uint8_t{0});
   }
-  BuildDecodeTable(S, kSymbolCount, S.SymbolLengths.data(), kSymbolTableBits, SymbolTable.data());
+  BuildDecodeTable(S, kSymbolCount, S.SymbolLengths.data(), kSymbolTableBits, SymbolLookup.data(),
+                   [this](int y) { return SymbolEntry(static_cast<unsigned>(y)); });
 }
 
 void TLh5Expander::ReadBlockHeader() {
@@ -189,15 +202,10 @@ void TLh5Expander::ReadBlockHeader() {
   ReadSmallLengths(kLengthCodeCount, kLengthCodeCountBits, kLengthCodeSkipIndex);
   ReadSymbolLengths();
   ReadSmallLengths(kOffsetSymbolCount, kOffsetCountBits, kNoSkip);
-  BuildLookups();
+  BuildOffsetLookup();
 }
 
-void TLh5Expander::BuildLookups() {
-  for (std::size_t i = 0; i < SymbolLookup.size(); ++i) {
-    const unsigned j = SymbolTable[i];
-    SymbolLookup[i] =
-        j < kSymbolCount ? j << kEntryValueShift | S.SymbolLengths[j] | kWholeCode : j;
-  }
+void TLh5Expander::BuildOffsetLookup() {
   for (std::size_t i = 0; i < OffsetLookup.size(); ++i) {
     const unsigned j = S.SmallTable[i];
     if (j >= kOffsetSymbolCount) {
@@ -264,6 +272,19 @@ void TLh5Expander::FastLoop() {
     S.BlockSymbolsLeft = static_cast<uint16_t>(S.BlockSymbolsLeft - n);
     do {
       bits.Refill();
+      if ((entry & kLiteralCode) != 0) {
+        bits.Skip(CodeLengthOf(entry));
+        *out++ = static_cast<uint8_t>(entry >> kEntryValueShift);
+        entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
+        // A literal that follows one needs no refill of its own.
+        if ((entry & kLiteralCode) != 0 && n > 1) {
+          --n;
+          bits.Skip(CodeLengthOf(entry));
+          *out++ = static_cast<uint8_t>(entry >> kEntryValueShift);
+          entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
+        }
+        continue;
+      }
       unsigned s;
       if ((entry & kWholeCode) != 0) {
         bits.Skip(CodeLengthOf(entry));

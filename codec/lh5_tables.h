@@ -2,6 +2,7 @@
 // run, and the decode-table builder.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -54,8 +55,6 @@ inline constexpr std::size_t kSmallLengthRoom = 129;  // any announced count plu
 inline constexpr std::size_t kTrieEntryCount = 16385;
 inline constexpr int kTrieSlotBits = 16;
 inline constexpr std::size_t kPendingSize = 16385;
-
-using TSymbolTable = std::array<uint16_t, (1u << kSymbolTableBits) + 1>;
 
 // The hash chain that holds the child of inner node q (1..8191) for byte b. A lookup walks the
 // chain for the first entry whose parent is q, without looking at bytes, so the slots of one
@@ -111,7 +110,6 @@ struct TLh5Storage {
   std::array<uint16_t, (1u << kSmallTableBits) + 1> SmallTable;
   std::array<uint8_t, kSymbolCount + 1> SymbolLengths;
   std::array<uint8_t, kSmallLengthRoom> SmallLengths;
-  std::unique_ptr<TSymbolTable> SymbolTable;     // expansion only
   std::unique_ptr<TLh5CompressArrays> Compress;  // compression only
   // The bit reader.
   uint16_t Lh5InBits = 0;
@@ -130,9 +128,66 @@ using TLh5StorageHold = std::unique_ptr<TLh5Storage, TLh5StorageRelease>;
 // Acquires the arrays one direction needs, with the bit state of a fresh stream.
 TLh5StorageHold AcquireLh5Storage(bool compress);
 
+// Where each code length's codes start in a table of 2^b entries, and how many entries one code
+// of that length fills; lengths above b count in units of the longest code.
+struct TCodeLayout {
+  std::array<uint32_t, kMaxCodeLength + 2> Start{};
+  std::array<uint32_t, kMaxCodeLength + 2> Weight{};
+  bool Empty = false;  // all lengths 0
+};
+
+// The layout of the canonical code of n symbols with the given lengths; raises
+// ELZHBadDecodeTable unless the lengths form a complete code of at most 16 bits or are all 0.
+TCodeLayout LayOutCode(int n, const uint8_t* length, int b);
+
 // Fills table (2^b entries) and the trees below it for the canonical code of n symbols with the
-// given lengths; raises ELZHBadDecodeTable unless the lengths form a complete code of at most
-// 16 bits or are all 0.
-void BuildDecodeTable(TLh5Storage& storage, int n, const uint8_t* length, int b, uint16_t* table);
+// given lengths: a code of at most b bits fills its entries with leaf(symbol), a longer one
+// starts at the number of a tree node (n or more). The expander's lookups hold each code's
+// length beside its symbol, so it builds them here directly instead of converting a table of
+// symbols afterwards. Raises as LayOutCode.
+template <typename TEntry, typename TLeaf>
+void BuildDecodeTable(TLh5Storage& storage, int n, const uint8_t* length, int b, TEntry* table,
+                      TLeaf leaf) {
+  TCodeLayout code = LayOutCode(n, length, b);
+  const uint32_t tableSize = 1u << b;
+  if (code.Empty) {  // nothing here may ever be decoded
+    std::fill_n(table, tableSize, TEntry{kUnfilledEntry});
+    return;
+  }
+  const int s = kMaxCodeLength - b;
+  // Entries behind the short codes lead into trees.
+  std::fill(table + (code.Start[b + 1] >> s), table + tableSize, TEntry{0});
+
+  const uint32_t branchBit = 1u << (kMaxCodeLength - 1 - b);
+  auto nextNode = static_cast<uint16_t>(n);
+  for (int y = 0; y < n; ++y) {
+    const int l = length[y];
+    if (l == 0) continue;
+    const uint32_t end = code.Start[l] + code.Weight[l];
+    if (l <= b) {
+      std::fill(table + code.Start[l], table + end, leaf(y));
+    } else {
+      uint32_t k = code.Start[l];
+      TEntry& root = table[k >> s];
+      if (root == 0) {
+        storage.ZeroChild[nextNode] = 0;
+        storage.OneChild[nextNode] = 0;
+        root = nextNode++;
+      }
+      uint16_t* slot = (k & branchBit) != 0 ? &storage.OneChild[root] : &storage.ZeroChild[root];
+      for (int d = l - b - 1; d > 0; --d) {
+        k = (k << 1) & 0xFFFF;
+        if (*slot == 0) {
+          storage.ZeroChild[nextNode] = 0;
+          storage.OneChild[nextNode] = 0;
+          *slot = nextNode++;
+        }
+        slot = (k & branchBit) != 0 ? &storage.OneChild[*slot] : &storage.ZeroChild[*slot];
+      }
+      *slot = static_cast<uint16_t>(y);
+    }
+    code.Start[l] = end;
+  }
+}
 
 }  // namespace vo::lh5
