@@ -26,8 +26,11 @@ void RunRaw(TCodecMode mode, const TRawOptions& options) {
   // The source runs until standard input ends; a compression is never refused for not
   // shrinking, so its output limit is as wide as the engine allows.
   TCodecSettings settings;
-  settings.Threads =
-      options.Jobs != 0 ? options.Jobs : std::max(1u, std::thread::hardware_concurrency());
+  // Only a compression uses threads: an expansion does not ask how many processors there are.
+  if (mode == TCodecMode::Compress) {
+    settings.Threads =
+        options.Jobs != 0 ? options.Jobs : std::max(1u, std::thread::hardware_concurrency());
+  }
   uint32_t checksum = 0;
   RunCodec(settings, out, in, kUnbounded, options.Size, MethodOfName(options.Method), checksum,
            mode, false);
