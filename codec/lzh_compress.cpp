@@ -34,11 +34,12 @@ constexpr bool IsRootSlot(unsigned node) {
 }
 
 // The links of one window position in its match tree, together because a search step reads
-// them together.
-struct TTreeNode {
+// them together. Eight bytes, so that a position indexes them with one scaled address.
+struct alignas(8) TTreeNode {
   std::array<uint16_t, 2> Child;  // TreeLeft (smaller strings), TreeRight (greater ones)
   uint16_t TreeParent;            // a position or a root slot; kTreeNil when in no tree
 };
+static_assert(sizeof(TTreeNode) == 8);
 // Offsets are below 4096; a search keeps the complement of its best one in the low 16 bits.
 constexpr unsigned kOffsetComplement = 0xFFFF;
 constexpr unsigned kLeft = 0;
@@ -95,7 +96,7 @@ class TLzhCompressor {
   bool TakeTwinPlace(unsigned r);
   // Hangs r below parent on that side, prefix being the bytes their strings share.
   void Attach(unsigned r, unsigned parent, unsigned side, unsigned prefix);
-  void TreeRemove(unsigned p);
+  [[gnu::always_inline]] inline void TreeRemove(unsigned p);
   // The link of p's parent (a position or a root slot) that holds p.
   uint16_t& LinkTo(unsigned p);
   // MatchOffset keeps its value when no match is found.
