@@ -211,14 +211,12 @@ void TLzhCompressor::TreeInsert(unsigned r) {
   if (TakeTwinPlace<kFindMatch>(r)) return;
   const uint8_t* const key = &LzhWindow[r];
   unsigned link = kFirstRootLink + RootSlot(key[0], key[1], key[2]);
-  unsigned parent = kTreeNil;
   unsigned i = 1;  // bytes r's string shares with p's; one tree holds one first byte
   // Bytes r's string shares with the nearest smaller and greater strings passed so far; it
   // shares at least the fewer of the two with every string between them, so a comparison
   // starts there. Kept per search rather than per node, they leave a removal only links to move.
   unsigned below = 1;
   unsigned above = 1;
-  bool left = false;
   // The best match so far as length << 16 | complement of the offset, so that one max keeps
   // the longer match and, of two as long, the nearer one. Shorter than kMinMatch is none.
   unsigned best = (kMinMatch - 1) << 16;
@@ -227,7 +225,7 @@ void TLzhCompressor::TreeInsert(unsigned r) {
     const uint8_t* const node = &LzhWindow[p];
     i = static_cast<unsigned>(
         CommonLengthPadded(key, node, static_cast<int>(std::min(below, above)), kMaxMatch));
-    left = key[i] < node[i];
+    const bool left = key[i] < node[i];
     (left ? above : below) = i;
     if constexpr (kFindMatch) {
       const unsigned o = ((r - p) & kWindowMask) - 1;
@@ -239,15 +237,14 @@ void TLzhCompressor::TreeInsert(unsigned r) {
       return;
     }
     link = LinkOf(p, left ? kLeft : kRight);
-    parent = p;
   }
-  if (parent == kTreeNil) {
+  if (link >= kFirstRootLink) {
     // The first string of its tree.
     SetLeaf(r, link);
     Order[r] = {kTreeNil, kTreeNil};
     AttachedPrefix = 0;
   } else {
-    Attach(r, parent, left ? kLeft : kRight, i);
+    Attach(r, link / kNodeLinks, link % kNodeLinks, i);
   }
   if constexpr (kFindMatch) SetBestMatch(best);
 }
