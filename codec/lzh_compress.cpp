@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "codec/common_length.h"
@@ -12,12 +13,10 @@ namespace {
 
 using namespace lzh;
 
-// A tree position that stands for no node; its TreeParent entry absorbs writes for absent
-// children.
+// A tree position that stands for no node; its links absorb writes for absent children.
 constexpr unsigned kTreeNil = kWindowSize;
 // The roots of the trees hang from these slots, one per first byte and 4-bit hash of the next
 // two bytes.
-constexpr unsigned kFirstRootSlot = kTreeNil + 1;
 constexpr unsigned kRootSlotCount = 4096;
 // The ring is followed by a copy of its first bytes, so any string can be read without wrapping,
 // and by the bytes a word-wise comparison may read past the end of a string.
@@ -27,22 +26,28 @@ constexpr unsigned kWindowPad = kCommonLengthPad;
 constexpr unsigned RootSlot(uint8_t b0, uint8_t b1, uint8_t b2) {
   const unsigned x = b1 ^ b2;
   const unsigned h = x ^ (x >> 4);
-  return kFirstRootSlot + b0 + 256 * (h & 15);
-}
-constexpr bool IsRootSlot(unsigned node) {
-  return node >= kFirstRootSlot;
+  return b0 + 256 * (h & 15);
 }
 
-// The links of one window position in its match tree, together because a search step reads
-// them together.
-struct TTreeNode {
-  std::array<uint16_t, 2> Child;  // TreeLeft (smaller strings), TreeRight (greater ones)
-  uint16_t TreeParent;            // a position or a root slot; kTreeNil when in no tree
-};
+// The links of the match trees, in one array so that a node can name the link that holds it,
+// wherever that is: each window position (and kTreeNil) has its three entries together, as a
+// search step reads them together, then come the root slots and one entry nothing reads. No
+// fourth entry pads a position to a scaled address: the 8 KB more it takes cost more misses of
+// the first-level cache than the instructions it saves.
+constexpr unsigned kLeft = 0;        // TreeLeft: the subtree of smaller strings
+constexpr unsigned kRight = 1;       // TreeRight: the subtree of greater ones
+constexpr unsigned kParentLink = 2;  // TreeParentLink: the link that holds the position
+constexpr unsigned kNodeLinks = 3;
+constexpr unsigned LinkOf(unsigned p, unsigned entry) {
+  return kNodeLinks * p + entry;
+}
+constexpr unsigned kFirstRootLink = LinkOf(kTreeNil + 1, 0);
+// The TreeParentLink of a position in no tree.
+constexpr unsigned kNoLink = kFirstRootLink + kRootSlotCount;
+constexpr unsigned kLinkCount = kNoLink + 1;
+static_assert(kLinkCount - 1 <= UINT16_MAX, "a link index fits a link entry");
 // Offsets are below 4096; a search keeps the complement of its best one in the low 16 bits.
 constexpr unsigned kOffsetComplement = 0xFFFF;
-constexpr unsigned kLeft = 0;
-constexpr unsigned kRight = 1;
 constexpr std::size_t kCacheLineGap = 64;
 
 // The coder: the adaptive model and the bit writer. With several threads it runs on a thread of
@@ -95,9 +100,8 @@ class TLzhCompressor {
   bool TakeTwinPlace(unsigned r);
   // Hangs r below parent on that side, prefix being the bytes their strings share.
   void Attach(unsigned r, unsigned parent, unsigned side, unsigned prefix);
-  void TreeRemove(unsigned p);
-  // The link of p's parent (a position or a root slot) that holds p.
-  uint16_t& LinkTo(unsigned p);
+  // Runs for every byte of the input: inlined into the parse.
+  [[gnu::always_inline]] inline void TreeRemove(unsigned p);
   // MatchOffset keeps its value when no match is found.
   void SetMatch(unsigned length, unsigned offset) {
     MatchLength = length >= kMinMatch ? length : 0;
@@ -111,8 +115,18 @@ class TLzhCompressor {
   // Makes q hold p's place in p's parent.
   void ReplaceInParent(unsigned p, unsigned q);
 
-  uint16_t& TreeLeft(unsigned p) { return Tree[p].Child[kLeft]; }
-  uint16_t& TreeRight(unsigned p) { return Tree[p].Child[kRight]; }
+  uint16_t& Child(unsigned p, unsigned side) { return Links[LinkOf(p, side)]; }
+  uint16_t& TreeLeft(unsigned p) { return Child(p, kLeft); }
+  uint16_t& TreeRight(unsigned p) { return Child(p, kRight); }
+  uint16_t& TreeParentLink(unsigned p) { return Links[LinkOf(p, kParentLink)]; }
+  bool InTree(unsigned p) const { return Links[LinkOf(p, kParentLink)] != kNoLink; }
+  // Makes r a leaf held by link.
+  void SetLeaf(unsigned r, unsigned link) {
+    Links[link] = static_cast<uint16_t>(r);
+    // One store for the three entries.
+    const std::array<uint16_t, 3> leaf{kTreeNil, kTreeNil, static_cast<uint16_t>(link)};
+    std::memcpy(&Links[LinkOf(r, kLeft)], leaf.data(), sizeof leaf);
+  }
 
   // Takes what the run holds of the input into InputBuffer, refilling the run first as
   // GetSourceByte would; false at the end of the input.
@@ -127,8 +141,7 @@ class TLzhCompressor {
   const uint8_t* InputEnd = nullptr;
   unsigned Lookahead = 0;
   std::array<uint8_t, kWindowSize + kWindowTail + kWindowPad> LzhWindow;
-  std::array<TTreeNode, kWindowSize + 1> Tree;  // the last entry is the scratch kTreeNil
-  std::array<uint16_t, kRootSlotCount> RootTree;
+  std::array<uint16_t, kLinkCount> Links;
   // Each tree's strings in order: the neighbours of each position, the smaller (kLeft) and the
   // greater (kRight) one, kTreeNil at the ends. The last entry absorbs writes for absent ones.
   std::array<std::array<uint16_t, 2>, kWindowSize + 1> Order;
@@ -144,23 +157,18 @@ class TLzhCompressor {
   unsigned Twin = kTreeNil;
 };
 
-uint16_t& TLzhCompressor::LinkTo(unsigned p) {
-  const unsigned parent = Tree[p].TreeParent;
-  if (IsRootSlot(parent)) return RootTree[parent - kFirstRootSlot];
-  auto& links = Tree[parent].Child;
-  return links[links[kRight] == p ? kRight : kLeft];
-}
-
 void TLzhCompressor::ReplaceInParent(unsigned p, unsigned q) {
-  LinkTo(p) = static_cast<uint16_t>(q);
-  Tree[q].TreeParent = Tree[p].TreeParent;
-  Tree[p].TreeParent = kTreeNil;
+  const unsigned link = TreeParentLink(p);
+  Links[link] = static_cast<uint16_t>(q);
+  TreeParentLink(q) = static_cast<uint16_t>(link);
+  TreeParentLink(p) = kNoLink;
 }
 
 void TLzhCompressor::TakePlace(unsigned p, unsigned r) {
-  Tree[r].Child = Tree[p].Child;
-  Tree[TreeLeft(p)].TreeParent = static_cast<uint16_t>(r);
-  Tree[TreeRight(p)].TreeParent = static_cast<uint16_t>(r);
+  TreeLeft(r) = TreeLeft(p);
+  TreeRight(r) = TreeRight(p);
+  TreeParentLink(TreeLeft(p)) = LinkOf(r, kLeft);
+  TreeParentLink(TreeRight(p)) = LinkOf(r, kRight);
   ReplaceInParent(p, r);
   Order[r] = Order[p];
   Order[Order[p][kLeft]][kRight] = static_cast<uint16_t>(r);
@@ -176,10 +184,10 @@ TLzhCompressor::TNear TLzhCompressor::NearString(unsigned source, unsigned share
   // a neighbour of the last string, it is most often a neighbour of this one, so the search
   // from it is short; the match's source is the fallback.
   const unsigned next = (Attached + 1) & kWindowMask;
-  if (AttachedPrefix > kMinMatch && Tree[next].TreeParent != kTreeNil) {
+  if (AttachedPrefix > kMinMatch && InTree(next)) {
     return {next, AttachedPrefix - 1};
   }
-  if (shared >= kMinMatch && Tree[source].TreeParent != kTreeNil) return {source, shared};
+  if (shared >= kMinMatch && InTree(source)) return {source, shared};
   return {kTreeNil, 0};
 }
 
@@ -187,7 +195,7 @@ template <bool kFindMatch>
 bool TLzhCompressor::TakeTwinPlace(unsigned r) {
   // In a run that repeats with a period, each string equals one already in a tree: the search
   // would end there, so the last byte is compared and r takes its place at once.
-  if (r != TwinOf || Tree[Twin].TreeParent == kTreeNil ||
+  if (r != TwinOf || !InTree(Twin) ||
       LzhWindow[r + kMaxMatch - 1] != LzhWindow[Twin + kMaxMatch - 1]) {
     TwinOf = kTreeNil;
     return false;
@@ -202,25 +210,22 @@ template <bool kFindMatch>
 void TLzhCompressor::TreeInsert(unsigned r) {
   if (TakeTwinPlace<kFindMatch>(r)) return;
   const uint8_t* const key = &LzhWindow[r];
-  const unsigned slot = RootSlot(key[0], key[1], key[2]);
-  uint16_t* link = &RootTree[slot - kFirstRootSlot];
-  unsigned parent = slot;
+  unsigned link = kFirstRootLink + RootSlot(key[0], key[1], key[2]);
   unsigned i = 1;  // bytes r's string shares with p's; one tree holds one first byte
   // Bytes r's string shares with the nearest smaller and greater strings passed so far; it
   // shares at least the fewer of the two with every string between them, so a comparison
   // starts there. Kept per search rather than per node, they leave a removal only links to move.
   unsigned below = 1;
   unsigned above = 1;
-  bool left = false;
   // The best match so far as length << 16 | complement of the offset, so that one max keeps
   // the longer match and, of two as long, the nearer one. Shorter than kMinMatch is none.
   unsigned best = (kMinMatch - 1) << 16;
-  while (*link != kTreeNil) {
-    const unsigned p = *link;
+  while (Links[link] != kTreeNil) {
+    const unsigned p = Links[link];
     const uint8_t* const node = &LzhWindow[p];
     i = static_cast<unsigned>(
         CommonLengthPadded(key, node, static_cast<int>(std::min(below, above)), kMaxMatch));
-    left = key[i] < node[i];
+    const bool left = key[i] < node[i];
     (left ? above : below) = i;
     if constexpr (kFindMatch) {
       const unsigned o = ((r - p) & kWindowMask) - 1;
@@ -231,17 +236,15 @@ void TLzhCompressor::TreeInsert(unsigned r) {
       if constexpr (kFindMatch) SetBestMatch(best);
       return;
     }
-    link = &Tree[p].Child[left ? kLeft : kRight];
-    parent = p;
+    link = LinkOf(p, left ? kLeft : kRight);
   }
-  if (IsRootSlot(parent)) {
+  if (link >= kFirstRootLink) {
     // The first string of its tree.
-    *link = static_cast<uint16_t>(r);
-    Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent)};
+    SetLeaf(r, link);
     Order[r] = {kTreeNil, kTreeNil};
     AttachedPrefix = 0;
   } else {
-    Attach(r, parent, left ? kLeft : kRight, i);
+    Attach(r, link / kNodeLinks, link % kNodeLinks, i);
   }
   if constexpr (kFindMatch) SetBestMatch(best);
 }
@@ -274,7 +277,7 @@ void TLzhCompressor::TreeInsertNear(unsigned r, unsigned c, unsigned known) {
     i = j;
     next = Order[c][side];
   }
-  if (Tree[c].Child[side] == kTreeNil) {
+  if (Child(c, side) == kTreeNil) {
     Attach(r, c, side, i);
   } else {
     Attach(r, next, side ^ 1, j);
@@ -282,8 +285,7 @@ void TLzhCompressor::TreeInsertNear(unsigned r, unsigned c, unsigned known) {
 }
 
 void TLzhCompressor::Attach(unsigned r, unsigned parent, unsigned side, unsigned prefix) {
-  Tree[parent].Child[side] = static_cast<uint16_t>(r);
-  Tree[r] = {{kTreeNil, kTreeNil}, static_cast<uint16_t>(parent)};
+  SetLeaf(r, LinkOf(parent, side));
   // r comes between parent and the string that followed it on that side.
   const unsigned beyond = Order[parent][side];
   Order[r][side] = static_cast<uint16_t>(beyond);
@@ -295,8 +297,7 @@ void TLzhCompressor::Attach(unsigned r, unsigned parent, unsigned side, unsigned
 }
 
 void TLzhCompressor::TreeRemove(unsigned p) {
-  const unsigned parent = Tree[p].TreeParent;
-  if (parent == kTreeNil) return;
+  if (!InTree(p)) return;
   const auto [before, after] = Order[p];
   Order[before][kRight] = after;
   Order[after][kLeft] = before;
@@ -310,15 +311,15 @@ void TLzhCompressor::TreeRemove(unsigned p) {
     q = before;
     if (q != TreeLeft(p)) {
       // Its left subtree takes its place.
-      const unsigned above = Tree[q].TreeParent;
+      const unsigned above = TreeParentLink(q);
       const unsigned below = TreeLeft(q);
-      TreeRight(above) = static_cast<uint16_t>(below);
-      Tree[below].TreeParent = static_cast<uint16_t>(above);
+      Links[above] = static_cast<uint16_t>(below);
+      TreeParentLink(below) = static_cast<uint16_t>(above);
       TreeLeft(q) = TreeLeft(p);
-      Tree[TreeLeft(p)].TreeParent = static_cast<uint16_t>(q);
+      TreeParentLink(TreeLeft(p)) = LinkOf(q, kLeft);
     }
     TreeRight(q) = TreeRight(p);
-    Tree[TreeRight(p)].TreeParent = static_cast<uint16_t>(q);
+    TreeParentLink(TreeRight(p)) = LinkOf(q, kRight);
   }
   ReplaceInParent(p, q);
 }
@@ -335,8 +336,8 @@ bool TLzhCompressor::TakeInput() {
 }
 
 bool TLzhCompressor::Start() {
-  RootTree.fill(kTreeNil);
-  for (TTreeNode& node : Tree) node.TreeParent = kTreeNil;
+  Links.fill(kTreeNil);
+  for (unsigned p = 0; p <= kTreeNil; ++p) TreeParentLink(p) = kNoLink;
   // The tail mirrors the spaces too, so strings near the end of the ring read as they would
   // after a wrap.
   LzhWindow.fill(kFillByte);
