@@ -26,6 +26,34 @@ void TLzhModel::InitLzhModel() {
   WatchedMoved = true;
 }
 
+// Moves the node at p, of new weight k, above every node lighter than k, and returns its new
+// position.
+template <bool kWatch>
+inline unsigned TLzhModel::MoveUp(unsigned p, uint16_t k) {
+  // Those follow p in one block, counted a group at a time (no branch per node); the sentinels
+  // end the block.
+  unsigned q = p + 1;
+  unsigned lighter;
+  do {
+    lighter = 0;
+    for (unsigned j = 1; j <= kWeightGroup; ++j) lighter += NodeWeight[q + j] < k ? 1 : 0;
+    q += lighter;
+  } while (lighter == kWeightGroup);
+  NodeWeight[p] = NodeWeight[q];
+  NodeWeight[q] = k;
+  if constexpr (kWatch) WatchedMoved |= (Watched[p] | Watched[q]) != 0;
+  const unsigned a = NodeChild[p];
+  const unsigned b = NodeChild[q];
+  NodeChild[q] = static_cast<uint16_t>(a);
+  NodeChild[p] = static_cast<uint16_t>(b);
+  // A leaf has no second child: its write goes to the scratch entry, without a branch.
+  NodeParent[a] = static_cast<uint16_t>(q);
+  NodeParent[a < kLeafBase ? a + 1 : kParentScratch] = static_cast<uint16_t>(q);
+  NodeParent[b] = static_cast<uint16_t>(p);
+  NodeParent[b < kLeafBase ? b + 1 : kParentScratch] = static_cast<uint16_t>(p);
+  return q;
+}
+
 // The hottest loop of both directions starts on a cache line: where it fell otherwise moved
 // with every change elsewhere in the program, and LZH expansion with it by up to 4%.
 void TLzhModel::UpdateLzhModel(unsigned s) {
@@ -38,36 +66,40 @@ void TLzhModel::UpdateWatchedModel(unsigned s) {
   UpdateFrom<true>(NodeParent[kLeafBase + s]);
 }
 
+void TLzhModel::UpdateLzhModel(unsigned s, const uint16_t* path, unsigned depth) {
+  UpdateOnPath<false>(s, path, depth);
+}
+
+void TLzhModel::UpdateWatchedModel(unsigned s, const uint16_t* path, unsigned depth) {
+  UpdateOnPath<true>(s, path, depth);
+}
+
 template <bool kWatch>
 [[gnu::aligned(64)]] void TLzhModel::UpdateFrom(unsigned p) {
   do {
     const uint16_t k = ++NodeWeight[p];
-    if (k > NodeWeight[p + 1]) {
-      // Move the node above every node lighter than its new weight. Those follow p in one
-      // block, counted a group at a time (no branch per node); the sentinels end the block.
-      unsigned q = p + 1;
-      unsigned lighter;
-      do {
-        lighter = 0;
-        for (unsigned j = 1; j <= kWeightGroup; ++j) lighter += NodeWeight[q + j] < k ? 1 : 0;
-        q += lighter;
-      } while (lighter == kWeightGroup);
-      NodeWeight[p] = NodeWeight[q];
-      NodeWeight[q] = k;
-      if constexpr (kWatch) WatchedMoved |= (Watched[p] | Watched[q]) != 0;
-      const unsigned a = NodeChild[p];
-      const unsigned b = NodeChild[q];
-      NodeChild[q] = static_cast<uint16_t>(a);
-      NodeChild[p] = static_cast<uint16_t>(b);
-      // A leaf has no second child: its write goes to the scratch entry, without a branch.
-      NodeParent[a] = static_cast<uint16_t>(q);
-      NodeParent[a < kLeafBase ? a + 1 : kParentScratch] = static_cast<uint16_t>(q);
-      NodeParent[b] = static_cast<uint16_t>(p);
-      NodeParent[b < kLeafBase ? b + 1 : kParentScratch] = static_cast<uint16_t>(p);
-      p = q;
-    }
+    if (k > NodeWeight[p + 1]) p = MoveUp<kWatch>(p, k);
     p = NodeParent[p];
   } while (p != 0);
+}
+
+template <bool kWatch>
+[[gnu::aligned(64)]] void TLzhModel::UpdateOnPath(unsigned s, const uint16_t* path,
+                                                  unsigned depth) {
+  if (NodeWeight[kRoot] == kRebuildWeight) {
+    RebuildLzhModel();
+    UpdateFrom<kWatch>(NodeParent[kLeafBase + s]);
+    return;
+  }
+  for (unsigned i = depth; i-- > 0;) {
+    const unsigned p = path[i];
+    const uint16_t k = ++NodeWeight[p];
+    if (k > NodeWeight[p + 1]) {
+      UpdateFrom<kWatch>(NodeParent[MoveUp<kWatch>(p, k)]);
+      return;
+    }
+  }
+  ++NodeWeight[kRoot];  // the sentinel after the root is heavier than any root
 }
 
 void TLzhModel::RebuildLzhModel() {
