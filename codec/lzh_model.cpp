@@ -104,26 +104,34 @@ template <bool kWatch>
 
 void TLzhModel::RebuildLzhModel() {
   WatchedMoved = true;
-  unsigned j = 0;
-  for (unsigned p = 0; p < kNodeCount; ++p) {
+  // The leaves, in order, at half their weight: still in weight order.
+  std::array<uint16_t, kSymbolCount> leafWeight;
+  std::array<uint16_t, kSymbolCount> leafChild;
+  for (unsigned p = 0, j = 0; p < kNodeCount; ++p) {
     if (NodeChild[p] >= kLeafBase) {
-      NodeWeight[j] = static_cast<uint16_t>((NodeWeight[p] + 1u) >> 1);
-      NodeChild[j] = NodeChild[p];
+      leafWeight[j] = static_cast<uint16_t>((NodeWeight[p] + 1u) >> 1);
+      leafChild[j] = NodeChild[p];
       ++j;
     }
   }
-  // Each new node goes above all nodes of equal weight, so the order stays non-decreasing.
-  for (unsigned n = kSymbolCount, i = 0; n < kNodeCount; ++n, i += 2) {
-    const uint16_t f = static_cast<uint16_t>(NodeWeight[i] + NodeWeight[i + 1]);
-    unsigned k = n - 1;
-    while (f < NodeWeight[k]) --k;
-    ++k;
-    for (unsigned m = n; m > k; --m) {
-      NodeWeight[m] = NodeWeight[m - 1];
-      NodeChild[m] = NodeChild[m - 1];
+  // The tree built by pairing positions 2j and 2j + 1 into the j-th inner node, each placed
+  // above every node that weighs no more: a merge of the leaves with the inner nodes, which
+  // come in weight order. An inner node waits until both its children are placed; it always
+  // weighs at least the second, so waiting never puts it out of order.
+  unsigned leaf = 0;
+  unsigned inner = 0;
+  for (unsigned n = 0; n < kNodeCount; ++n) {
+    const bool innerReady = 2 * inner + 1 < n;
+    const uint32_t f = innerReady ? NodeWeight[2 * inner] + NodeWeight[2 * inner + 1] : 0;
+    if (leaf < kSymbolCount && (!innerReady || leafWeight[leaf] <= f)) {
+      NodeWeight[n] = leafWeight[leaf];
+      NodeChild[n] = leafChild[leaf];
+      ++leaf;
+    } else {
+      NodeWeight[n] = static_cast<uint16_t>(f);
+      NodeChild[n] = static_cast<uint16_t>(2 * inner);
+      ++inner;
     }
-    NodeWeight[k] = f;
-    NodeChild[k] = static_cast<uint16_t>(i);
   }
   for (unsigned p = 0; p < kNodeCount; ++p) {
     const unsigned m = NodeChild[p];
