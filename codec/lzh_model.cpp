@@ -54,26 +54,13 @@ inline unsigned TLzhModel::MoveUp(unsigned p, uint16_t k) {
   return q;
 }
 
-// The hottest loop of both directions starts on a cache line: where it fell otherwise moved
-// with every change elsewhere in the program, and LZH expansion with it by up to 4%.
 void TLzhModel::UpdateLzhModel(unsigned s) {
   if (NodeWeight[kRoot] == kRebuildWeight) RebuildLzhModel();
   UpdateFrom<false>(NodeParent[kLeafBase + s]);
 }
 
-void TLzhModel::UpdateWatchedModel(unsigned s) {
-  if (NodeWeight[kRoot] == kRebuildWeight) RebuildLzhModel();
-  UpdateFrom<true>(NodeParent[kLeafBase + s]);
-}
-
-void TLzhModel::UpdateLzhModel(unsigned s, const uint16_t* path, unsigned depth) {
-  UpdateOnPath<false>(s, path, depth);
-}
-
-void TLzhModel::UpdateWatchedModel(unsigned s, const uint16_t* path, unsigned depth) {
-  UpdateOnPath<true>(s, path, depth);
-}
-
+// The hottest loops of both directions start on a cache line: where they fell otherwise moved
+// with every change elsewhere in the program, and LZH expansion with it by up to 4%.
 template <bool kWatch>
 [[gnu::aligned(64)]] void TLzhModel::UpdateFrom(unsigned p) {
   do {
@@ -83,19 +70,18 @@ template <bool kWatch>
   } while (p != 0);
 }
 
-template <bool kWatch>
-[[gnu::aligned(64)]] void TLzhModel::UpdateOnPath(unsigned s, const uint16_t* path,
-                                                  unsigned depth) {
+[[gnu::aligned(64)]] void TLzhModel::UpdateWatchedModel(unsigned s, const uint16_t* path,
+                                                        unsigned depth) {
   if (NodeWeight[kRoot] == kRebuildWeight) {
     RebuildLzhModel();
-    UpdateFrom<kWatch>(NodeParent[kLeafBase + s]);
+    UpdateFrom<true>(NodeParent[kLeafBase + s]);
     return;
   }
   for (unsigned i = depth; i-- > 0;) {
     const unsigned p = path[i];
     const uint16_t k = ++NodeWeight[p];
     if (k > NodeWeight[p + 1]) {
-      UpdateFrom<kWatch>(NodeParent[MoveUp<kWatch>(p, k)]);
+      UpdateFrom<true>(NodeParent[MoveUp<true>(p, k)]);
       return;
     }
   }

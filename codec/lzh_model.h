@@ -55,13 +55,11 @@ class TLzhModel {
   void InitLzhModel();
   // Counts one more occurrence of symbol s and restores the weight order.
   void UpdateLzhModel(unsigned s);
-  // The same, also setting WatchedMoved when a watched position's child is replaced.
-  void UpdateWatchedModel(unsigned s);
-  // The same two for a symbol whose code was just read or written: path[0..depth) are the
-  // positions its code passed through, from the root's child down to the leaf. Until a node
-  // moves, no child changes and the path is the chain of parents, so the walk up reads the
-  // next position from it instead of waiting for each parent.
-  void UpdateLzhModel(unsigned s, const uint16_t* path, unsigned depth);
+  // The same for a symbol whose code was just read, also setting WatchedMoved when a watched
+  // position's child is replaced: path[0..depth) are the positions the code passed through,
+  // from the root's child down to the leaf. Until a node moves, no child changes and the path
+  // is the chain of parents, so the walk up reads the next position from it instead of waiting
+  // for each parent.
   void UpdateWatchedModel(unsigned s, const uint16_t* path, unsigned depth);
 
   // Bits of the code of symbol s; for tests and checks of the code length.
@@ -81,8 +79,6 @@ class TLzhModel {
   void RebuildLzhModel();
   template <bool kWatch>
   void UpdateFrom(unsigned p);
-  template <bool kWatch>
-  void UpdateOnPath(unsigned s, const uint16_t* path, unsigned depth);
   template <bool kWatch>
   unsigned MoveUp(unsigned p, uint16_t k);
 };
