@@ -1,6 +1,8 @@
 // LZH expansion: a fast loop without per-item checks while a whole item fits in the input and
 // output at hand, and a careful one, through the bit reader, for the rest.
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <memory>
 
 #include "codec/expand_io.h"
@@ -13,20 +15,6 @@ namespace {
 
 using namespace lzh;
 
-// The longest code the model can give. In a tree kept in weight order each node on a path
-// weighs at least its two successors on it together, so a leaf at depth d needs a root weight
-// of Fibonacci(d + 2), and the root never weighs more than the rebuild weight.
-constexpr unsigned LongestCode() {
-  unsigned depth = 0;
-  for (uint32_t lighter = 1, heavier = 2; heavier <= kRebuildWeight; ++depth) {
-    const uint32_t next = lighter + heavier;
-    lighter = heavier;
-    heavier = next;
-  }
-  return depth;
-}
-constexpr unsigned kLongestCode = LongestCode();
-static_assert(kLongestCode == 21);
 constexpr unsigned kMaxOffsetBits = 8 + kOffsetLowBits;
 // One refill before each item of the fast loop serves the whole item.
 static_assert(kLongestCode + kMaxOffsetBits <= TFastBits::kRefilledBits);
@@ -44,11 +32,19 @@ constexpr unsigned kTopLengthShift = 12;
 constexpr uint32_t kTopNodeMask = (1u << kTopLengthShift) - 1;
 static_assert(kLeafBase + kSymbolCount <= kTopNodeMask);
 
+// The positions a walk passes through, from the root's child down; the cached ones are copied
+// as one block of kTopPathRoom.
+constexpr unsigned kTopPathRoom = 8;
+static_assert(kTopBits <= kTopPathRoom && kTopPathRoom <= kLongestCode);
+using TWalkPath = std::array<uint16_t, kLongestCode>;
+
 class TTopWalks {
  public:
-  // The cached walk for the next kTopBits bits v of the stream.
-  uint32_t Walk(TLzhModel& model, unsigned v) {
+  // The cached walk for the next kTopBits bits v of the stream; puts the positions it passed
+  // through at the start of path.
+  uint32_t Walk(TLzhModel& model, unsigned v, TWalkPath& path) {
     if (model.WatchedMoved) Rebuild(model);
+    std::memcpy(path.data(), Paths[v].data(), sizeof Paths[v]);
     return Table[v];
   }
 
@@ -61,6 +57,7 @@ class TTopWalks {
       while (depth < kTopBits && m < kLeafBase) {
         const unsigned at = m + (v >> (kTopBits - 1 - depth) & 1u);
         model.Watched[at] = 1;
+        Paths[v][depth] = static_cast<uint16_t>(at);
         m = model.NodeChild[at];
         ++depth;
       }
@@ -70,6 +67,7 @@ class TTopWalks {
   }
 
   std::array<uint32_t, 1u << kTopBits> Table;
+  std::array<std::array<uint16_t, kTopPathRoom>, 1u << kTopBits> Paths;
 };
 
 // Items while a whole item fits in the chunk and the window at hand, counted ahead in runs so
@@ -77,20 +75,24 @@ class TTopWalks {
 void FastLoop(TLzhModel& model, TTopWalks& top, TExpandInput& in, TExpandOutput& output) {
   TFastBits bits = in.Fast();
   uint8_t* out = output.Out;
+  TWalkPath path;
   for (;;) {
     std::size_t n = std::min(in.FastItems(bits.Next, kLongestCode + kMaxOffsetBits),
                              output.FastItems(out, kMaxMatch));
     if (n == 0) break;
     do {
       bits.Refill();
-      const uint32_t cached = top.Walk(model, bits.Peek(kTopBits));
+      const uint32_t cached = top.Walk(model, bits.Peek(kTopBits), path);
       unsigned m = cached & kTopNodeMask;
       unsigned length = cached >> kTopLengthShift;
-      while (m < kLeafBase)
-        m = model.NodeChild[m + static_cast<unsigned>(bits.Bits << length++ >> 63)];
+      while (m < kLeafBase) {
+        const unsigned at = m + static_cast<unsigned>(bits.Bits << length >> 63);
+        path[length++] = static_cast<uint16_t>(at);
+        m = model.NodeChild[at];
+      }
       bits.Skip(length);
       const unsigned s = m - kLeafBase;
-      model.UpdateWatchedModel(s);
+      model.UpdateWatchedModel(s, path.data(), length);
       if (s < kLiteralCount) {
         *out++ = static_cast<uint8_t>(s);
         continue;

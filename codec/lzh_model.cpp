@@ -26,72 +26,98 @@ void TLzhModel::InitLzhModel() {
   WatchedMoved = true;
 }
 
-// The hottest loop of both directions starts on a cache line: where it fell otherwise moved
-// with every change elsewhere in the program, and LZH expansion with it by up to 4%.
+// Moves the node at p, of new weight k, above every node lighter than k, and returns its new
+// position.
+template <bool kWatch>
+inline unsigned TLzhModel::MoveUp(unsigned p, uint16_t k) {
+  // Those follow p in one block, counted a group at a time (no branch per node); the sentinels
+  // end the block.
+  unsigned q = p + 1;
+  unsigned lighter;
+  do {
+    lighter = 0;
+    for (unsigned j = 1; j <= kWeightGroup; ++j) lighter += NodeWeight[q + j] < k ? 1 : 0;
+    q += lighter;
+  } while (lighter == kWeightGroup);
+  NodeWeight[p] = NodeWeight[q];
+  NodeWeight[q] = k;
+  if constexpr (kWatch) WatchedMoved |= (Watched[p] | Watched[q]) != 0;
+  const unsigned a = NodeChild[p];
+  const unsigned b = NodeChild[q];
+  NodeChild[q] = static_cast<uint16_t>(a);
+  NodeChild[p] = static_cast<uint16_t>(b);
+  // A leaf has no second child: its write goes to the scratch entry, without a branch.
+  NodeParent[a] = static_cast<uint16_t>(q);
+  NodeParent[a < kLeafBase ? a + 1 : kParentScratch] = static_cast<uint16_t>(q);
+  NodeParent[b] = static_cast<uint16_t>(p);
+  NodeParent[b < kLeafBase ? b + 1 : kParentScratch] = static_cast<uint16_t>(p);
+  return q;
+}
+
 void TLzhModel::UpdateLzhModel(unsigned s) {
   if (NodeWeight[kRoot] == kRebuildWeight) RebuildLzhModel();
   UpdateFrom<false>(NodeParent[kLeafBase + s]);
 }
 
-void TLzhModel::UpdateWatchedModel(unsigned s) {
-  if (NodeWeight[kRoot] == kRebuildWeight) RebuildLzhModel();
-  UpdateFrom<true>(NodeParent[kLeafBase + s]);
-}
-
+// The hottest loops of both directions start on a cache line: where they fell otherwise moved
+// with every change elsewhere in the program, and LZH expansion with it by up to 4%.
 template <bool kWatch>
 [[gnu::aligned(64)]] void TLzhModel::UpdateFrom(unsigned p) {
   do {
     const uint16_t k = ++NodeWeight[p];
-    if (k > NodeWeight[p + 1]) {
-      // Move the node above every node lighter than its new weight. Those follow p in one
-      // block, counted a group at a time (no branch per node); the sentinels end the block.
-      unsigned q = p + 1;
-      unsigned lighter;
-      do {
-        lighter = 0;
-        for (unsigned j = 1; j <= kWeightGroup; ++j) lighter += NodeWeight[q + j] < k ? 1 : 0;
-        q += lighter;
-      } while (lighter == kWeightGroup);
-      NodeWeight[p] = NodeWeight[q];
-      NodeWeight[q] = k;
-      if constexpr (kWatch) WatchedMoved |= (Watched[p] | Watched[q]) != 0;
-      const unsigned a = NodeChild[p];
-      const unsigned b = NodeChild[q];
-      NodeChild[q] = static_cast<uint16_t>(a);
-      NodeChild[p] = static_cast<uint16_t>(b);
-      // A leaf has no second child: its write goes to the scratch entry, without a branch.
-      NodeParent[a] = static_cast<uint16_t>(q);
-      NodeParent[a < kLeafBase ? a + 1 : kParentScratch] = static_cast<uint16_t>(q);
-      NodeParent[b] = static_cast<uint16_t>(p);
-      NodeParent[b < kLeafBase ? b + 1 : kParentScratch] = static_cast<uint16_t>(p);
-      p = q;
-    }
+    if (k > NodeWeight[p + 1]) p = MoveUp<kWatch>(p, k);
     p = NodeParent[p];
   } while (p != 0);
 }
 
+[[gnu::aligned(64)]] void TLzhModel::UpdateWatchedModel(unsigned s, const uint16_t* path,
+                                                        unsigned depth) {
+  if (NodeWeight[kRoot] == kRebuildWeight) {
+    RebuildLzhModel();
+    UpdateFrom<true>(NodeParent[kLeafBase + s]);
+    return;
+  }
+  for (unsigned i = depth; i-- > 0;) {
+    const unsigned p = path[i];
+    const uint16_t k = ++NodeWeight[p];
+    if (k > NodeWeight[p + 1]) {
+      UpdateFrom<true>(NodeParent[MoveUp<true>(p, k)]);
+      return;
+    }
+  }
+  ++NodeWeight[kRoot];  // the sentinel after the root is heavier than any root
+}
+
 void TLzhModel::RebuildLzhModel() {
   WatchedMoved = true;
-  unsigned j = 0;
-  for (unsigned p = 0; p < kNodeCount; ++p) {
+  // The leaves, in order, at half their weight: still in weight order.
+  std::array<uint16_t, kSymbolCount> leafWeight;
+  std::array<uint16_t, kSymbolCount> leafChild;
+  for (unsigned p = 0, j = 0; p < kNodeCount; ++p) {
     if (NodeChild[p] >= kLeafBase) {
-      NodeWeight[j] = static_cast<uint16_t>((NodeWeight[p] + 1u) >> 1);
-      NodeChild[j] = NodeChild[p];
+      leafWeight[j] = static_cast<uint16_t>((NodeWeight[p] + 1u) >> 1);
+      leafChild[j] = NodeChild[p];
       ++j;
     }
   }
-  // Each new node goes above all nodes of equal weight, so the order stays non-decreasing.
-  for (unsigned n = kSymbolCount, i = 0; n < kNodeCount; ++n, i += 2) {
-    const uint16_t f = static_cast<uint16_t>(NodeWeight[i] + NodeWeight[i + 1]);
-    unsigned k = n - 1;
-    while (f < NodeWeight[k]) --k;
-    ++k;
-    for (unsigned m = n; m > k; --m) {
-      NodeWeight[m] = NodeWeight[m - 1];
-      NodeChild[m] = NodeChild[m - 1];
+  // The tree built by pairing positions 2j and 2j + 1 into the j-th inner node, each placed
+  // above every node that weighs no more: a merge of the leaves with the inner nodes, which
+  // come in weight order. An inner node waits until both its children are placed; it always
+  // weighs at least the second, so waiting never puts it out of order.
+  unsigned leaf = 0;
+  unsigned inner = 0;
+  for (unsigned n = 0; n < kNodeCount; ++n) {
+    const bool innerReady = 2 * inner + 1 < n;
+    const uint32_t f = innerReady ? NodeWeight[2 * inner] + NodeWeight[2 * inner + 1] : 0;
+    if (leaf < kSymbolCount && (!innerReady || leafWeight[leaf] <= f)) {
+      NodeWeight[n] = leafWeight[leaf];
+      NodeChild[n] = leafChild[leaf];
+      ++leaf;
+    } else {
+      NodeWeight[n] = static_cast<uint16_t>(f);
+      NodeChild[n] = static_cast<uint16_t>(2 * inner);
+      ++inner;
     }
-    NodeWeight[k] = f;
-    NodeChild[k] = static_cast<uint16_t>(i);
   }
   for (unsigned p = 0; p < kNodeCount; ++p) {
     const unsigned m = NodeChild[p];

@@ -22,6 +22,20 @@ inline constexpr unsigned kRoot = kNodeCount - 1;                               
 inline constexpr unsigned kLeafBase = kNodeCount;
 inline constexpr uint16_t kRebuildWeight = 0x8000;
 inline constexpr uint16_t kSentinelWeight = 0xFFFF;
+// The longest code the model can give. In a tree kept in weight order each node on a path
+// weighs at least its two successors on it together, so a leaf at depth d needs a root weight
+// of Fibonacci(d + 2), and the root never weighs more than the rebuild weight.
+constexpr unsigned LongestCode() {
+  unsigned depth = 0;
+  for (uint32_t lighter = 1, heavier = 2; heavier <= kRebuildWeight; ++depth) {
+    const uint32_t next = lighter + heavier;
+    lighter = heavier;
+    heavier = next;
+  }
+  return depth;
+}
+inline constexpr unsigned kLongestCode = LongestCode();
+static_assert(kLongestCode == 21);
 // The nodes UpdateLzhModel compares with a new weight at a time, and so the sentinels it needs.
 inline constexpr unsigned kWeightGroup = 8;
 inline constexpr unsigned kParentScratch = kLeafBase + kSymbolCount;
@@ -41,8 +55,12 @@ class TLzhModel {
   void InitLzhModel();
   // Counts one more occurrence of symbol s and restores the weight order.
   void UpdateLzhModel(unsigned s);
-  // The same, also setting WatchedMoved when a watched position's child is replaced.
-  void UpdateWatchedModel(unsigned s);
+  // The same for a symbol whose code was just read, also setting WatchedMoved when a watched
+  // position's child is replaced: path[0..depth) are the positions the code passed through,
+  // from the root's child down to the leaf. Until a node moves, no child changes and the path
+  // is the chain of parents, so the walk up reads the next position from it instead of waiting
+  // for each parent.
+  void UpdateWatchedModel(unsigned s, const uint16_t* path, unsigned depth);
 
   // Bits of the code of symbol s; for tests and checks of the code length.
   unsigned CodeLength(unsigned s) const;
@@ -61,6 +79,8 @@ class TLzhModel {
   void RebuildLzhModel();
   template <bool kWatch>
   void UpdateFrom(unsigned p);
+  template <bool kWatch>
+  unsigned MoveUp(unsigned p, uint16_t k);
 };
 
 // One row per value of the upper six bits u of an offset: its code, left-aligned in 8 bits,

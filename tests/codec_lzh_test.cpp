@@ -391,31 +391,52 @@ struct TPlainModel {
   }
 };
 
+// The positions the code of s passes through, from the root's child down to the leaf.
+unsigned CodePath(const lzh::TLzhModel& model, unsigned s,
+                  std::array<uint16_t, lzh::kLongestCode>& path) {
+  std::array<uint16_t, lzh::kLongestCode> up;
+  unsigned depth = 0;
+  for (unsigned p = model.NodeParent[lzh::kLeafBase + s]; p != lzh::kRoot; p = model.NodeParent[p])
+    up[depth++] = static_cast<uint16_t>(p);
+  std::reverse_copy(up.begin(), up.begin() + depth, path.begin());
+  return depth;
+}
+
 TEST(LzhModel, UpdateKeepsTheTreeOfAPlainScanThroughRebuilds) {
+  enum class TWay { Parents, WatchedPath };
   // Skewed symbols whose favourites change, so weight blocks of every length arise, long runs
-  // of equal weights after each rebuild among them.
-  for (unsigned seed : {1u, 2u, 3u}) {
-    lzh::TLzhModel model;
-    model.InitLzhModel();
-    TPlainModel plain(model);
-    std::mt19937 gen(seed);
-    unsigned rebuilds = 0;
-    for (int n = 0; n < 120000; ++n) {
-      const unsigned base = (n / 5000) * 37 % lzh::kSymbolCount;
-      const unsigned spread = 1u << (gen() % 9);
-      const unsigned s = (base + gen() % spread) % lzh::kSymbolCount;
-      if (plain.Weight[lzh::kRoot] == 0x8000) ++rebuilds;
-      model.UpdateLzhModel(s);
-      plain.Update(s);
-      ASSERT_EQ(model.NodeParent[lzh::kLeafBase + s], plain.Parent[lzh::kLeafBase + s]) << n;
-      if (n % 1000 != 999) continue;
-      ASSERT_TRUE(std::equal(plain.Weight.begin(), plain.Weight.end(), model.NodeWeight.begin()));
-      ASSERT_EQ(model.NodeChild, plain.Child) << n;
-      // The model's scratch entry after the leaves holds nothing to compare.
-      ASSERT_TRUE(std::equal(plain.Parent.begin(), plain.Parent.end(), model.NodeParent.begin()))
-          << n;
+  // of equal weights after each rebuild among them. Each way of updating keeps the same tree.
+  for (TWay way : {TWay::Parents, TWay::WatchedPath}) {
+    for (unsigned seed : {1u, 2u, 3u}) {
+      SCOPED_TRACE(testing::Message() << "way " << static_cast<int>(way) << " seed " << seed);
+      lzh::TLzhModel model;
+      model.InitLzhModel();
+      TPlainModel plain(model);
+      std::mt19937 gen(seed);
+      unsigned rebuilds = 0;
+      std::array<uint16_t, lzh::kLongestCode> path;
+      for (int n = 0; n < 120000; ++n) {
+        const unsigned base = (n / 5000) * 37 % lzh::kSymbolCount;
+        const unsigned spread = 1u << (gen() % 9);
+        const unsigned s = (base + gen() % spread) % lzh::kSymbolCount;
+        if (plain.Weight[lzh::kRoot] == 0x8000) ++rebuilds;
+        const unsigned depth = CodePath(model, s, path);
+        ASSERT_EQ(depth, model.CodeLength(s));
+        if (way == TWay::Parents)
+          model.UpdateLzhModel(s);
+        else
+          model.UpdateWatchedModel(s, path.data(), depth);
+        plain.Update(s);
+        ASSERT_EQ(model.NodeParent[lzh::kLeafBase + s], plain.Parent[lzh::kLeafBase + s]) << n;
+        if (n % 1000 != 999) continue;
+        ASSERT_TRUE(std::equal(plain.Weight.begin(), plain.Weight.end(), model.NodeWeight.begin()));
+        ASSERT_EQ(model.NodeChild, plain.Child) << n;
+        // The model's scratch entry after the leaves holds nothing to compare.
+        ASSERT_TRUE(std::equal(plain.Parent.begin(), plain.Parent.end(), model.NodeParent.begin()))
+            << n;
+      }
+      EXPECT_GE(rebuilds, 3u);
     }
-    EXPECT_GE(rebuilds, 3u) << seed;
   }
 }
 
