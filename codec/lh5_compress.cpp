@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "codec/bit_writer.h"
-#include "codec/item_pipe.h"
 #include "codec/lh5.h"
 #include "codec/lh5_finder.h"
 #include "codec/lh5_huffman.h"
@@ -327,20 +326,14 @@ void CompressLh5(TCodecRun& run, const TLh5SegmentPlan& plan) {
   // The coder's own storage, apart from the finder's, so that the two threads never share a
   // cache line.
   const auto coder = std::make_unique<TLh5BlockCoder>(run, storage);
+  const auto emit = [&](int s, unsigned o) { coder->QueueItem(s, o); };
   if (run.Threads < 2) {
-    ParseFrom(finder, [&](int s, unsigned o) { coder->QueueItem(s, o); });
-    coder->Finish();
-    return;
+    ParseFrom(finder, emit);
+  } else {
+    // The calling thread parses and codes each round while the finders find the next.
+    ParseInSegments(finder, input, run.Threads, plan, emit);
   }
-  TItemPipe pipe([&](TItemPipe& items) {
-    for (TCodedItem item; items.Take(item);) coder->QueueItem(item.Symbol, item.Offset);
-    coder->Finish();
-  });
-  const auto emit = [&](int s, unsigned o) {
-    pipe.Put(static_cast<uint16_t>(s), static_cast<uint16_t>(o));
-  };
-  ParseInSegments(finder, input, run.Threads, plan, emit);
-  pipe.Finish();
+  coder->Finish();
 }
 
 }  // namespace lh5

@@ -30,8 +30,12 @@ int64_t SlidePointFrom(int64_t x) {
 // from the front once no finder and no parse needs them.
 class TLh5Segments::TStore {
  public:
-  TStore(TLh5Input& source, const uint8_t* first, int firstCount)
-      : Source(source), Bytes(first, first + firstCount), Ended(firstCount < kChunk) {}
+  // room: the most the store holds at once, taken now so that it never moves a byte to grow.
+  TStore(TLh5Input& source, const uint8_t* first, int firstCount, std::size_t room)
+      : Source(source), Ended(firstCount < kChunk) {
+    Bytes.reserve(room);
+    Bytes.assign(first, first + firstCount);
+  }
 
   int64_t Limit() const { return Base + static_cast<int64_t>(Bytes.size()); }
   // Windows read from the source so far, the first one included.
@@ -136,132 +140,175 @@ struct TLh5Segments::TSlot {
 TLh5Segments::TLh5Segments(TLh5Finder& leader, TLh5Input& source, unsigned threads,
                            const TLh5SegmentPlan& plan)
     : Plan(plan) {
-  const int lookahead = leader.Lookahead();
-  Text = std::make_unique<TStore>(source, leader.Window() + kFirstPosition, lookahead);
-  Slots.push_back(std::make_unique<TSlot>(leader, *Text, 1));
-  const unsigned count = std::min(threads, kMostSegmentThreads);
-  for (unsigned i = 1; i < count; ++i) Slots.push_back(std::make_unique<TSlot>(*Text));
   // A segment holds more windows than its finder warms up in, and its first check point lies
   // inside it.
   Plan.WarmWindows = std::max(Plan.WarmWindows, 1);
   Plan.SegmentWindows = std::max(Plan.SegmentWindows, Plan.WarmWindows + 1);
   Plan.CheckDelay = std::clamp(Plan.CheckDelay, 0, Plan.SegmentWindows * kWindowSize - 2);
   Plan.CheckCount = std::max(Plan.CheckCount, 1);
+  const unsigned count = std::min(threads, kMostSegmentThreads);
+  // A round spans its segments, the first one longer by the warming up the others do, and the
+  // way to a slide point; the store holds the round handed over, the round being found and the
+  // window read past it.
+  MatchRoom = (int64_t{count} * Plan.SegmentWindows + Plan.WarmWindows + 1) * kWindowSize;
+  for (TRound* round : {&Found, &Finding}) {
+    round->Matches =
+        std::make_unique_for_overwrite<TLh5Match[]>(static_cast<std::size_t>(MatchRoom));
+  }
+  const auto longest = static_cast<std::size_t>(MatchRoom);
+  Text = std::make_unique<TStore>(source, leader.Window() + kFirstPosition, leader.Lookahead(),
+                                  2 * longest + 2 * kChunk);
+  Slots.push_back(std::make_unique<TSlot>(leader, *Text, 1));
+  for (unsigned i = 1; i < count; ++i) Slots.push_back(std::make_unique<TSlot>(*Text));
 }
 
 TLh5Segments::~TLh5Segments() = default;
-
-uint8_t TLh5Segments::ByteAt(int64_t position) const {
-  return *Text->At(position);
-}
 
 TLh5Finder& TLh5Segments::Leader() {
   return *Slots[Lead]->Finder;
 }
 
-void TLh5Segments::Record(TSlot& slot, int64_t position) {
+void TLh5Segments::Record(TRound& round, TSlot& slot, int64_t position) {
   const TLh5Finder& f = *slot.Finder;
-  Matches[static_cast<std::size_t>(position - RoundFirst)] = {
+  round.Matches[static_cast<std::size_t>(position - round.First)] = {
       static_cast<uint16_t>(f.MatchLength()),
       static_cast<uint16_t>((f.Position() - f.MatchPosition() - 1) & kWindowMask)};
 }
 
-// The check points of a segment: its first lies inside it, and the later ones as far as they
-// stay inside.
-int64_t TLh5Segments::CheckPoint(std::size_t segment, int check) const {
-  const int64_t point = Starts[segment] + (int64_t{Plan.CheckDelay} << check);
-  return check == 0 ? point : std::min(point, Starts[segment + 1] - 2);
-}
-
-int64_t TLh5Segments::FirstCheck(std::size_t segment) const {
-  return segment + 1 < Starts.size() - 1 ? CheckPoint(segment + 1, 0) : RoundEnd - 1;
-}
-
-void TLh5Segments::RecordTo(TSlot& slot, int64_t end) {
+void TLh5Segments::RecordTo(TRound& round, TSlot& slot, int64_t end) {
   while (slot.At < end) {
     slot.Finder->Lh5Advance();
-    Record(slot, ++slot.At);
+    Record(round, slot, ++slot.At);
   }
 }
 
-// Segment j's own finder: from an empty trie before the segment through its check points, where
-// its state is kept, and on to the next segment's first check point (or the round's end), with
-// the matches after its own first check point recorded.
-void TLh5Segments::RunSlot(std::size_t slot, std::size_t segment) {
-  TSlot& s = *Slots[slot];
-  const int64_t start = Starts[segment] - int64_t{Plan.WarmWindows} * kWindowSize;
+// The check points of a segment: its first lies inside it, and the later ones as far as they
+// stay inside.
+int64_t TLh5Segments::CheckPoint(const TRound& round, std::size_t segment, int check) const {
+  const int64_t point = round.Starts[segment] + (int64_t{Plan.CheckDelay} << check);
+  return check == 0 ? point : std::min(point, round.Starts[segment + 1] - 2);
+}
+
+// Where a segment's finder stops: at the next segment's first check point, or the round's end.
+int64_t TLh5Segments::FirstCheck(const TRound& round, std::size_t segment) const {
+  return segment + 2 < round.Starts.size() ? CheckPoint(round, segment + 1, 0) : round.End - 1;
+}
+
+// The first segment's finder, which holds the true state, goes on from where it stands.
+void TLh5Segments::RunLeader(TRound& round) {
+  TSlot& lead = *Slots[round.SlotOf[0]];
+  lead.At = round.First;
+  Record(round, lead, round.First);
+  RecordTo(round, lead, FirstCheck(round, 0));
+}
+
+// Another segment's finder: from an empty trie before the segment through its check points,
+// where its state is kept, and on to where it stops, with the matches after its own first check
+// point recorded.
+void TLh5Segments::RunSegment(TRound& round, std::size_t segment) {
+  TSlot& s = *Slots[round.SlotOf[segment]];
+  const int64_t start = round.Starts[segment] - int64_t{Plan.WarmWindows} * kWindowSize;
   s.Finder->StartAt(Text->At(start - kWindowSize));
   s.Input.Window = (start + kFirstPosition) / kChunk;
   s.At = start;
-  for (; s.At < CheckPoint(segment, 0); ++s.At) s.Finder->Lh5Advance();
+  for (; s.At < CheckPoint(round, segment, 0); ++s.At) s.Finder->Lh5Advance();
   s.TakeSnapshot(0);
   s.SavedCount = 1;
   for (int check = 1; check < Plan.CheckCount; ++check) {
-    const int64_t point = CheckPoint(segment, check);
+    const int64_t point = CheckPoint(round, segment, check);
     if (point <= s.At) break;
-    RecordTo(s, point);
+    RecordTo(round, s, point);
     s.TakeSnapshot(static_cast<std::size_t>(check));
     s.SavedCount = check + 1;
   }
-  RecordTo(s, FirstCheck(segment));
+  RecordTo(round, s, FirstCheck(round, segment));
 }
 
-bool TLh5Segments::NextRound() {
-  const int64_t length = int64_t{Plan.SegmentWindows} * kWindowSize;
+// Plans the round after the leader's position and sets its finders to work; false when the
+// input left is too short for two segments.
+bool TLh5Segments::Launch(TRound& round) {
   const int64_t first = LeaderAt;
-  const int64_t second = SlidePointFrom(first + length);
-  Text->DropBefore(first);
   int segments = static_cast<int>(Slots.size());
-  Text->Fill(second + (segments - 1) * length + kReadBeyond);
+  const int64_t planned = int64_t{Plan.SegmentWindows} * kWindowSize;
+  int64_t length = planned;
+  // The first segment is longer by the others' warming up, so that all take as long.
+  const auto second = [&] {
+    return SlidePointFrom(first + length + Plan.WarmWindows * kWindowSize);
+  };
+  const auto end = [&] { return second() + (segments - 1) * length; };
+  // The round handed over last still needs its bytes.
+  Text->DropBefore(std::min(first, Found.First));
+  Text->Fill(end() + kReadBeyond);
   // Every finder of the round reads whole windows, and every match it finds has the input
-  // reaching past it.
-  while (segments >= 2 && second + (segments - 1) * length + kReadBeyond > Text->Limit()) {
-    --segments;
-  }
-  if (segments < 2) return false;
-
-  Starts.assign(1, first);
-  for (int j = 1; j <= segments; ++j) Starts.push_back(second + (j - 1) * length);
-  RoundFirst = first;
-  RoundEnd = Starts.back();
-  Matches.resize(static_cast<std::size_t>(RoundEnd - RoundFirst));
-
-  // The other segments' finders are the slots after the leader's, in turn.
-  std::vector<std::size_t> slotOf(static_cast<std::size_t>(segments));
-  for (std::size_t j = 0; j < slotOf.size(); ++j) slotOf[j] = (Lead + j) % Slots.size();
-  {
-    std::vector<std::jthread> workers;
-    for (std::size_t j = 1; j < slotOf.size(); ++j) {
-      workers.emplace_back([this, &slotOf, j] { RunSlot(slotOf[j], j); });
+  // reaching past it. Near the end of the input the segments get shorter, down to the least
+  // that holds a finder's warming up and first check point, so that little is left to one
+  // thread.
+  const int64_t room = Text->Limit() - kReadBeyond;
+  const int64_t shortest =
+      std::min(planned, std::max<int64_t>(Plan.WarmWindows + 1, Plan.CheckDelay / kWindowSize + 2) *
+                            kWindowSize);
+  while (segments >= 2 && end() > room) {
+    length = std::max<int64_t>((room - first) / segments / kWindowSize * kWindowSize, shortest);
+    while (length > shortest && end() > room) length -= kWindowSize;
+    if (end() > room) {
+      --segments;
+      length = planned;
     }
-    TSlot& lead = *Slots[Lead];
-    lead.At = first;
-    Record(lead, first);
-    RecordTo(lead, FirstCheck(0));
   }
+  if (segments < 2 || end() - first > MatchRoom) return false;
 
-  // Each segment's matches count from a check point where its finder has reached the state of
-  // the one before; until then, and through the segment if it never does, the one before finds
-  // them.
-  std::size_t current = Lead;
-  for (std::size_t j = 1; j < slotOf.size(); ++j) {
+  round.Starts.assign(1, first);
+  for (int j = 1; j <= segments; ++j) round.Starts.push_back(second() + (j - 1) * length);
+  round.First = first;
+  round.End = round.Starts.back();
+  // The other segments' finders are the slots after the leader's, in turn.
+  round.SlotOf.resize(static_cast<std::size_t>(segments));
+  for (std::size_t j = 0; j < round.SlotOf.size(); ++j) {
+    round.SlotOf[j] = (Lead + j) % Slots.size();
+  }
+  Workers.emplace_back([this, &round] { RunLeader(round); });
+  for (std::size_t j = 1; j < round.SlotOf.size(); ++j) {
+    Workers.emplace_back([this, &round, j] { RunSegment(round, j); });
+  }
+  return true;
+}
+
+// Each segment's matches count from a check point where its finder has reached the state of the
+// one before; until then, and through the segment if it never does, the one before finds them.
+void TLh5Segments::Settle(TRound& round) {
+  Workers.clear();  // joins them
+  std::size_t current = round.SlotOf[0];
+  for (std::size_t j = 1; j < round.SlotOf.size(); ++j) {
     TSlot& before = *Slots[current];
-    TSlot& own = *Slots[slotOf[j]];
+    TSlot& own = *Slots[round.SlotOf[j]];
     bool same = false;
     for (int check = 0; check < own.SavedCount && !same; ++check) {
-      RecordTo(before, CheckPoint(j, check));
+      RecordTo(round, before, CheckPoint(round, j, check));
       same =
           SameFinderState(before.Finder->View(), own.Saved[static_cast<std::size_t>(check)].View);
     }
     if (same) {
-      current = slotOf[j];
+      current = round.SlotOf[j];
     } else {
-      RecordTo(before, FirstCheck(j));
+      RecordTo(round, before, FirstCheck(round, j));
     }
     if (Plan.Stats != nullptr) ++(same ? Plan.Stats->Adopted : Plan.Stats->FoundBefore);
   }
   Lead = current;
-  LeaderAt = RoundEnd - 1;
+  LeaderAt = round.End - 1;
+}
+
+bool TLh5Segments::NextRound() {
+  if (!Started) {
+    Started = true;
+    InFlight = Launch(Finding);
+  }
+  if (!InFlight) return false;
+  Settle(Finding);
+  std::swap(Found, Finding);
+  InFlight = Launch(Finding);
+  // The store moves only while a round is launched.
+  FoundBytes = Text->At(Found.First);
   return true;
 }
 

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "codec/engine.h"
@@ -63,20 +64,24 @@ class TLh5Segments {
   TLh5Segments& operator=(const TLh5Segments&) = delete;
   ~TLh5Segments();
 
-  // Finds the matches of the next round; false, with no round found, once the input left is
-  // too short for two segments or its end has been seen.
+  // Hands over the matches of the next round, and starts finding those of the round after it
+  // on other threads while the caller parses these; false, with no round, once the input left
+  // is too short for two segments or its end has been seen.
   bool NextRound();
 
-  // The last round's matches, of the positions [First(), End()).
-  int64_t First() const { return RoundFirst; }
-  int64_t End() const { return RoundEnd; }
+  // The round handed over, of the positions [First(), End()).
+  int64_t First() const { return Found.First; }
+  int64_t End() const { return Found.End; }
   TLh5Match MatchAt(int64_t position) const {
-    return Matches[static_cast<std::size_t>(position - RoundFirst)];
+    return Found.Matches[static_cast<std::size_t>(position - Found.First)];
   }
-  uint8_t ByteAt(int64_t position) const;
+  uint8_t ByteAt(int64_t position) const {
+    return FoundBytes[static_cast<std::size_t>(position - Found.First)];
+  }
 
-  // The finder of the true state, at position LeaderPosition(): End() - 1 after a round, the
-  // input's first position before one. Its input reads on from the source.
+  // The finder of the true state, at position LeaderPosition(): End() - 1 after the last round,
+  // the input's first position if none ran. Its input reads on from the source. Only once
+  // NextRound has said false.
   TLh5Finder& Leader();
   int64_t LeaderPosition() const { return LeaderAt; }
 
@@ -85,21 +90,38 @@ class TLh5Segments {
   class TStore;
 
  private:
-  int64_t CheckPoint(std::size_t segment, int check) const;
-  int64_t FirstCheck(std::size_t segment) const;
-  void RunSlot(std::size_t slot, std::size_t segment);
-  void Record(TSlot& slot, int64_t position);
-  void RecordTo(TSlot& slot, int64_t end);
+  struct TRound {
+    std::vector<int64_t> Starts;      // each segment's first position, then the round's end
+    std::vector<std::size_t> SlotOf;  // each segment's finder
+    int64_t First = 0;
+    int64_t End = 0;
+    // Room for the longest round, taken once and written only by the finders, which fill it
+    // a page at a time on their own threads.
+    std::unique_ptr<TLh5Match[]> Matches;
+  };
+
+  bool Launch(TRound& round);
+  void Settle(TRound& round);
+  int64_t CheckPoint(const TRound& round, std::size_t segment, int check) const;
+  int64_t FirstCheck(const TRound& round, std::size_t segment) const;
+  void RunLeader(TRound& round);
+  void RunSegment(TRound& round, std::size_t segment);
+  static void Record(TRound& round, TSlot& slot, int64_t position);
+  static void RecordTo(TRound& round, TSlot& slot, int64_t end);
 
   TLh5SegmentPlan Plan;
   std::unique_ptr<TStore> Text;
   std::vector<std::unique_ptr<TSlot>> Slots;
   std::size_t Lead = 0;  // the slot of the true state
   int64_t LeaderAt = 0;
-  int64_t RoundFirst = 0;
-  int64_t RoundEnd = 0;
-  std::vector<int64_t> Starts;  // each segment's first position in the round; then its end
-  std::vector<TLh5Match> Matches;
+  int64_t MatchRoom = 0;  // positions a round may span
+  TRound Found;
+  const uint8_t* FoundBytes = nullptr;  // the input at Found.First
+  TRound Finding;
+  bool InFlight = false;  // Finding's finders are at work
+  bool Started = false;
+  // Last, so that they are joined before anything they use goes.
+  std::vector<std::jthread> Workers;
 };
 
 }  // namespace vo::lh5
