@@ -9,18 +9,40 @@ namespace {
 constexpr int kLeafFirst = kWindowSize;
 constexpr int kLeafEnd = 2 * kWindowSize;
 constexpr int kNoLeaf = -1;
+constexpr int kVisiting = -2;  // on the walk under way
 
-// The leaf a finder reaches from a replaced leaf by the successors it left: the one that took
-// its place, or the one that took that one's, and so on. kNoLeaf when the walk leads nowhere
-// a leaf's name can tell, so that two finders are never taken for equal on its account.
-int SuccessorOf(const TTrieEntry* trie, int leaf) {
-  int r = leaf;
-  for (int steps = 0; steps <= kWindowSize; ++steps) {
-    if (trie[r].Parent != 0) return r >= kLeafFirst ? r : kNoLeaf;
-    r = trie[r].Next;
-    if (r < kLeafFirst) return kNoLeaf;
+// For every leaf, the leaf a finder reaches from it by the successors replaced leaves leave: the
+// leaf itself while it is in the trie, else the one that took its place, or the one that took
+// that one's, and so on. kNoLeaf where the walk leads nowhere a leaf's name can tell (out of
+// the leaves, or round a loop), so that two finders are never taken for equal on its account.
+// Each leaf is walked once: a run of equal bytes leaves chains thousands of leaves long.
+std::vector<int> SuccessorsOf(const TTrieEntry* trie) {
+  std::vector<int> reached(kWindowSize, 0);
+  std::vector<int> path;
+  for (int leaf = kLeafFirst; leaf < kLeafEnd; ++leaf) {
+    path.clear();
+    int r = leaf;
+    int result = kNoLeaf;
+    for (;;) {
+      if (r < kLeafFirst || r >= kLeafEnd) break;
+      int& known = reached[static_cast<std::size_t>(r - kLeafFirst)];
+      if (known == kVisiting) break;
+      if (known != 0) {
+        result = known;
+        break;
+      }
+      if (trie[r].Parent != 0) {
+        result = r;
+        break;
+      }
+      known = kVisiting;
+      path.push_back(r);
+      r = trie[r].Next;
+    }
+    for (const int visited : path) reached[static_cast<std::size_t>(visited - kLeafFirst)] = result;
+    if (path.empty() && result == leaf) reached[static_cast<std::size_t>(leaf - kLeafFirst)] = leaf;
   }
-  return kNoLeaf;
+  return reached;
 }
 
 }  // namespace
@@ -35,13 +57,15 @@ bool SameFinderState(const TLh5FinderView& a, const TLh5FinderView& b) {
   // every walk, and paired nodes must agree in everything a step reads of them.
   std::vector<uint16_t> pairOfA(kWindowSize, 0);
   std::vector<uint16_t> pairOfB(kWindowSize, 0);
+  const std::vector<int> successorA = SuccessorsOf(a.Trie);
+  const std::vector<int> successorB = SuccessorsOf(b.Trie);
   for (int leaf = kLeafFirst; leaf < kLeafEnd; ++leaf) {
     int x = a.Trie[leaf].Parent;
     int y = b.Trie[leaf].Parent;
     if ((x == 0) != (y == 0)) return false;
     if (x == 0) {
-      const int successor = SuccessorOf(a.Trie, leaf);
-      if (successor == kNoLeaf || successor != SuccessorOf(b.Trie, leaf)) return false;
+      const auto at = static_cast<std::size_t>(leaf - kLeafFirst);
+      if (successorA[at] == kNoLeaf || successorA[at] != successorB[at]) return false;
       continue;
     }
     for (;;) {

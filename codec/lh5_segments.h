@@ -32,7 +32,7 @@ struct TLh5SegmentStats {
 };
 
 struct TLh5SegmentPlan {
-  int SegmentWindows = 64;  // a segment's length in windows
+  int SegmentWindows = 48;  // a segment's length in windows
   // A segment's finder starts this many windows before the segment.
   int WarmWindows = 2;
   // Positions after a segment's start at which its finder is first compared with the one
