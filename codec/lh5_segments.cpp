@@ -107,7 +107,7 @@ struct TLh5Segments::TSlot {
       : Input(store, window), Finder(&borrowed) {
     Finder->SetInput(Input);
   }
-  TSlot(TStore& store)
+  explicit TSlot(TStore& store)
       : Storage(AcquireLh5Storage(true)), Input(store, 0), Own(std::in_place, *Storage, Input) {
     Finder = &*Own;
   }
@@ -146,20 +146,27 @@ TLh5Segments::TLh5Segments(TLh5Finder& leader, TLh5Input& source, unsigned threa
   Plan.SegmentWindows = std::max(Plan.SegmentWindows, Plan.WarmWindows + 1);
   Plan.CheckDelay = std::clamp(Plan.CheckDelay, 0, Plan.SegmentWindows * kWindowSize - 2);
   Plan.CheckCount = std::max(Plan.CheckCount, 1);
-  const unsigned count = std::min(threads, kMostSegmentThreads);
+  SegmentCount = static_cast<int>(std::min(threads, kMostSegmentThreads));
   // A round spans its segments, the first one longer by the warming up the others do, and the
   // way to a slide point; the store holds the round handed over, the round being found and the
   // window read past it.
-  MatchRoom = (int64_t{count} * Plan.SegmentWindows + Plan.WarmWindows + 1) * kWindowSize;
+  MatchRoom = (int64_t{SegmentCount} * Plan.SegmentWindows + Plan.WarmWindows + 1) * kWindowSize;
+  Text = std::make_unique<TStore>(source, leader.Window() + kFirstPosition, leader.Lookahead(),
+                                  static_cast<std::size_t>(2 * MatchRoom + 2 * kChunk));
+  Slots.push_back(std::make_unique<TSlot>(leader, *Text, 1));
+}
+
+// The other finders and the rooms for matches, once the input is long enough for a round: a
+// short input costs no more than on one thread.
+void TLh5Segments::Prepare() {
+  if (static_cast<int>(Slots.size()) == SegmentCount) return;
   for (TRound* round : {&Found, &Finding}) {
     round->Matches =
         std::make_unique_for_overwrite<TLh5Match[]>(static_cast<std::size_t>(MatchRoom));
   }
-  const auto longest = static_cast<std::size_t>(MatchRoom);
-  Text = std::make_unique<TStore>(source, leader.Window() + kFirstPosition, leader.Lookahead(),
-                                  2 * longest + 2 * kChunk);
-  Slots.push_back(std::make_unique<TSlot>(leader, *Text, 1));
-  for (unsigned i = 1; i < count; ++i) Slots.push_back(std::make_unique<TSlot>(*Text));
+  while (static_cast<int>(Slots.size()) < SegmentCount) {
+    Slots.push_back(std::make_unique<TSlot>(*Text));
+  }
 }
 
 TLh5Segments::~TLh5Segments() = default;
@@ -228,7 +235,7 @@ void TLh5Segments::RunSegment(TRound& round, std::size_t segment) {
 // input left is too short for two segments.
 bool TLh5Segments::Launch(TRound& round) {
   const int64_t first = LeaderAt;
-  int segments = static_cast<int>(Slots.size());
+  int segments = SegmentCount;
   const int64_t planned = int64_t{Plan.SegmentWindows} * kWindowSize;
   int64_t length = planned;
   // The first segment is longer by the others' warming up, so that all take as long.
@@ -256,6 +263,7 @@ bool TLh5Segments::Launch(TRound& round) {
     }
   }
   if (segments < 2 || end() - first > MatchRoom) return false;
+  Prepare();
 
   round.Starts.assign(1, first);
   for (int j = 1; j <= segments; ++j) round.Starts.push_back(second() + (j - 1) * length);

@@ -100,6 +100,7 @@ class TLh5Segments {
     std::unique_ptr<TLh5Match[]> Matches;
   };
 
+  void Prepare();
   bool Launch(TRound& round);
   void Settle(TRound& round);
   int64_t CheckPoint(const TRound& round, std::size_t segment, int check) const;
@@ -110,6 +111,7 @@ class TLh5Segments {
   static void RecordTo(TRound& round, TSlot& slot, int64_t end);
 
   TLh5SegmentPlan Plan;
+  int SegmentCount = 0;  // finders at work at once
   std::unique_ptr<TStore> Text;
   std::vector<std::unique_ptr<TSlot>> Slots;
   std::size_t Lead = 0;  // the slot of the true state
