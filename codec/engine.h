@@ -34,9 +34,9 @@ struct TCodecSettings {
   // Give up the processor at each buffer, for a program whose window must stay responsive
   // while it expands; a command-line run has no window and only loses its time slice to it.
   bool YieldProcessor = false;
-  // Threads a compression may use. With 2 or more, the coder runs on a thread of its own beside
-  // the match finder and the parse, and LH5 finds the matches of long inputs in segments, one
-  // per thread; the bytes are those of one thread.
+  // Threads a compression may use. With 2 or more, LZH codes on a thread of its own beside its
+  // match finder and parse, and LH5 finds the matches of long inputs in segments, one per
+  // thread; the bytes are those of one thread.
   unsigned Threads = 1;
 };
 
