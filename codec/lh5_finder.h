@@ -71,6 +71,10 @@ class TLh5Finder {
   int Position() const { return Lh5Position; }
   int MatchPosition() const { return Lh5MatchPosition; }
   int MatchLength() const { return Lh5MatchLength; }
+  // The match's offset as sent: its distance from the current position, minus one.
+  unsigned MatchOffset() const {
+    return static_cast<unsigned>(Lh5Position - Lh5MatchPosition - 1) & kWindowMask;
+  }
   int Lookahead() const { return Lh5Lookahead; }
   const uint8_t* Window() const { return Text; }
   TLh5FinderView View() const {

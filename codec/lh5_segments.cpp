@@ -86,7 +86,7 @@ class TStoreInput final : public TLh5Input {
     if (Window < Store.Reads()) {
       const int64_t from = Window * kChunk;
       got = static_cast<int>(std::clamp<int64_t>(Store.Limit() - from, 0, n));
-      std::memcpy(out, Store.At(from), static_cast<std::size_t>(got));
+      if (got > 0) std::memcpy(out, Store.At(from), static_cast<std::size_t>(got));
     } else {
       got = Store.Source.Read(out, n);
     }
@@ -178,8 +178,7 @@ TLh5Finder& TLh5Segments::Leader() {
 void TLh5Segments::Record(TRound& round, TSlot& slot, int64_t position) {
   const TLh5Finder& f = *slot.Finder;
   round.Matches[static_cast<std::size_t>(position - round.First)] = {
-      static_cast<uint16_t>(f.MatchLength()),
-      static_cast<uint16_t>((f.Position() - f.MatchPosition() - 1) & kWindowMask)};
+      static_cast<uint16_t>(f.MatchLength()), static_cast<uint16_t>(f.MatchOffset())};
 }
 
 void TLh5Segments::RecordTo(TRound& round, TSlot& slot, int64_t end) {

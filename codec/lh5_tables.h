@@ -82,9 +82,9 @@ struct alignas(16) TTrieEntry {
   uint8_t ChildCount;
 };
 
-// Keeps the arrays of the block coder, which may run on a thread of its own, off the cache lines
-// of the match finder's: no two bytes this far apart share a line. A gap rather than an
-// alignment, which would take an aligned allocation the loader would have to link.
+// Keeps the arrays of the block coder, which may run while the match finder works on another
+// thread, off the cache lines of the finder's: no two bytes this far apart share a line. A gap
+// rather than an alignment, which would take an aligned allocation the loader would have to link.
 inline constexpr std::size_t kCacheLineGap = 64;
 
 // The match finder's trie and the block coder's queue and codes.
