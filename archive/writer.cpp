@@ -199,16 +199,18 @@ struct TPacked {
 };
 
 // Packs an entry into a spool of its own, rewound for the writer: in memory when inMemory says
-// so, else in a temporary file.
+// so, in room (an earlier spool's, or none), else in a temporary file.
 TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
-                    const TSpoolPlace& spool, unsigned codecThreads, bool inMemory) {
+                    const TSpoolPlace& spool, unsigned codecThreads, bool inMemory,
+                    std::vector<uint8_t> room) {
   TPacked packed;
   if (!inMemory) {
     packed.Spool.File = std::make_unique<TTempFile>(spool.Beside, spool.ShownName);
   } else {
     // Room for the whole entry at once: packed, it is rarely larger, and a spool that grew
     // step by step would touch fresh memory at every step.
-    packed.Spool.Memory = std::make_unique<TMemoryStream>();
+    room.clear();
+    packed.Spool.Memory = std::make_unique<TMemoryStream>(std::move(room));
     packed.Spool.Memory->Data.reserve(static_cast<std::size_t>(planned.Size));
   }
   packed.Header = PackEntry(planned, options, packed.Spool.Stream(), codecThreads);
@@ -220,7 +222,7 @@ TPacked PackSpooled(const TPlanned& planned, const TWriterOptions& options,
 // write in archive order.
 void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
                std::size_t threads, unsigned codecThreads, const TSpoolPlace& spool,
-               const std::function<void(std::size_t, TPacked&&)>& write) {
+               const std::function<void(std::size_t, TPacked&)>& write) {
   std::vector<std::optional<TPacked>> done(plan.size());
   std::mutex mutex;
   std::condition_variable changed;
@@ -234,6 +236,11 @@ void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
   // in temporary files.
   const int64_t memoryBudget = static_cast<int64_t>(threads) * options.MemorySpoolLimit / 2;
   int64_t inMemory = 0;  // bytes set aside for the entries that wait in memory
+  // The memory of spools written out, kept for the next entries while it fits the budget beside
+  // those in use: fresh memory costs a page fault for every page the packing touches.
+  std::vector<std::vector<uint8_t>> spare;
+  int64_t spareBytes = 0;
+  std::vector<int64_t> charged(plan.size());  // what each entry in memory counts for
   // Else the spools, each freed on the writer's thread, could stay with the workers' heaps.
   ReturnLargeBlocksWhenFreed();
 
@@ -241,17 +248,31 @@ void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
     for (;;) {
       std::size_t index;
       bool memory;
+      std::vector<uint8_t> room;
       {
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return failed || next < written + lookAhead; });
         if (failed || next == plan.size()) return;
         index = next++;
         const int64_t size = plan[index].Size;
-        memory = size <= options.MemorySpoolLimit && inMemory + size <= memoryBudget;
-        if (memory) inMemory += size;
+        // A spare taken counts as in use for all its room, and adds only what the entry needs
+        // beyond it.
+        const int64_t spareRoom = spare.empty() ? 0 : static_cast<int64_t>(spare.back().capacity());
+        memory = size <= options.MemorySpoolLimit &&
+                 inMemory + spareBytes + std::max<int64_t>(size - spareRoom, 0) <= memoryBudget;
+        if (memory) {
+          if (!spare.empty()) {
+            room = std::move(spare.back());
+            spare.pop_back();
+            spareBytes -= spareRoom;
+          }
+          charged[index] = std::max(size, spareRoom);
+          inMemory += charged[index];
+        }
       }
       try {
-        TPacked packed = PackSpooled(plan[index], options, spool, codecThreads, memory);
+        TPacked packed =
+            PackSpooled(plan[index], options, spool, codecThreads, memory, std::move(room));
         std::lock_guard lock(mutex);
         done[index] = std::move(packed);
       } catch (...) {
@@ -288,11 +309,19 @@ void PackAhead(const std::vector<TPlanned>& plan, const TWriterOptions& options,
       done[i].reset();
     }
     const bool memory = packed.Spool.Memory != nullptr;
-    write(i, std::move(packed));
+    write(i, packed);
     {
       std::lock_guard lock(mutex);
       ++written;
-      if (memory) inMemory -= plan[i].Size;
+      if (memory) {
+        inMemory -= charged[i];
+        std::vector<uint8_t>& used = packed.Spool.Memory->Data;
+        const auto bytes = static_cast<int64_t>(used.capacity());
+        if (inMemory + spareBytes + bytes <= memoryBudget) {
+          spareBytes += bytes;
+          spare.push_back(std::move(used));
+        }
+      }
     }
     changed.notify_all();
   }
@@ -392,7 +421,7 @@ void WriteArchiveTo(TStream& archive, std::vector<TWriterEntry> entries,
   } else {
     // With fewer entries than threads, the threads no entry takes go to the entries' codec runs.
     const auto codecThreads = static_cast<unsigned>(budget / threads);
-    PackAhead(plan, options, threads, codecThreads, spool, [&](std::size_t i, TPacked&& packed) {
+    PackAhead(plan, options, threads, codecThreads, spool, [&](std::size_t i, TPacked& packed) {
       WriteEntryHeader(archive, packed.Header, plan[i].Entry->Name);
       archive.CopyFrom(packed.Spool.Stream(), packed.Header.CompressedSize);
       written(i, packed.Header);
