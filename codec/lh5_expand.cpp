@@ -24,8 +24,8 @@ constexpr unsigned kMaxItemBits = 2 * kMaxCodeLength + kMaxOffsetExtraBits;
 // One refill before each item of the fast loop serves the whole item, and leaves the lookup
 // width of the next item's code ahead for its early lookup.
 static_assert(kMaxItemBits + kSymbolTableBits <= TFastBits::kRefilledBits);
-// Two literals of whole codes, which the lookup holds, leave the width of the next lookup too.
-static_assert(3 * kSymbolTableBits <= TFastBits::kRefilledBits);
+// Three literals of whole codes, which the lookup holds, leave the width of the next lookup too.
+static_assert(4 * kSymbolTableBits <= TFastBits::kRefilledBits);
 // The fast loop starts an item only with a word of the chunk unread; the bits it leaves ahead
 // keep the careful reader's lookahead, so it never ends where that reader would have read on.
 static_assert(kMaxItemBits + kPeekBits <= TFastBits::kRefilledBits + 8);
@@ -276,28 +276,34 @@ void TLh5Expander::FastLoop() {
         bits.Skip(CodeLengthOf(entry));
         *out++ = static_cast<uint8_t>(entry >> kEntryValueShift);
         entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
-        // A literal that follows one needs no refill of its own.
+        // The next two literals need no refill of their own.
         if ((entry & kLiteralCode) != 0 && n > 1) {
           --n;
           bits.Skip(CodeLengthOf(entry));
           *out++ = static_cast<uint8_t>(entry >> kEntryValueShift);
           entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
+          if ((entry & kLiteralCode) != 0 && n > 1) {
+            --n;
+            bits.Skip(CodeLengthOf(entry));
+            *out++ = static_cast<uint8_t>(entry >> kEntryValueShift);
+            entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
+          }
         }
         continue;
       }
       unsigned s;
-      if ((entry & kWholeCode) != 0) {
+      if ((entry & kWholeCode) != 0) {  // a length: a whole literal's code has the flag
         bits.Skip(CodeLengthOf(entry));
         s = ValueOf(entry);
       } else {
         const uint32_t walked = WalkTree(entry, kSymbolCount, bits.Bits << kSymbolTableBits);
         bits.Skip(kSymbolTableBits + (walked >> kWalkStepsShift));
         s = walked & kWalkSymbolMask;
-      }
-      if (s < kFirstLengthSymbol) {
-        *out++ = static_cast<uint8_t>(s);
-        entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
-        continue;
+        if (s < kFirstLengthSymbol) {
+          *out++ = static_cast<uint8_t>(s);
+          entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
+          continue;
+        }
       }
       const uint32_t o = OffsetLookup[bits.Peek(kSmallTableBits)];
       std::size_t distance;
