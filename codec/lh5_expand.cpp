@@ -24,8 +24,10 @@ constexpr unsigned kMaxItemBits = 2 * kMaxCodeLength + kMaxOffsetExtraBits;
 // One refill before each item of the fast loop serves the whole item, and leaves the lookup
 // width of the next item's code ahead for its early lookup.
 static_assert(kMaxItemBits + kSymbolTableBits <= TFastBits::kRefilledBits);
-// Three literals of whole codes, which the lookup holds, leave the width of the next lookup too.
-static_assert(4 * kSymbolTableBits <= TFastBits::kRefilledBits);
+// Literals of whole codes, which the lookup holds, that one refill serves; they leave the width
+// of the next lookup too.
+constexpr int kLiteralsPerRefill = 3;
+static_assert((kLiteralsPerRefill + 1) * kSymbolTableBits <= TFastBits::kRefilledBits);
 // The fast loop starts an item only with a word of the chunk unread; the bits it leaves ahead
 // keep the careful reader's lookahead, so it never ends where that reader would have read on.
 static_assert(kMaxItemBits + kPeekBits <= TFastBits::kRefilledBits + 8);
@@ -273,21 +275,13 @@ void TLh5Expander::FastLoop() {
     do {
       bits.Refill();
       if ((entry & kLiteralCode) != 0) {
-        bits.Skip(CodeLengthOf(entry));
-        *out++ = static_cast<uint8_t>(entry >> kEntryValueShift);
-        entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
-        // The next two literals need no refill of their own.
-        if ((entry & kLiteralCode) != 0 && n > 1) {
-          --n;
+        // The literals that follow, up to kLiteralsPerRefill in all, need no refill of their own.
+        for (int k = 1;; ++k) {
           bits.Skip(CodeLengthOf(entry));
           *out++ = static_cast<uint8_t>(entry >> kEntryValueShift);
           entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
-          if ((entry & kLiteralCode) != 0 && n > 1) {
-            --n;
-            bits.Skip(CodeLengthOf(entry));
-            *out++ = static_cast<uint8_t>(entry >> kEntryValueShift);
-            entry = SymbolLookup[bits.Peek(kSymbolTableBits)];
-          }
+          if (k == kLiteralsPerRefill || (entry & kLiteralCode) == 0 || n == 1) break;
+          --n;
         }
         continue;
       }
