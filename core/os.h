@@ -76,7 +76,8 @@ void CopyPermissions(const std::string& from, const std::string& to);
 
 // Has the allocator give blocks of 1 MB and more back to the system as soon as they are freed,
 // rather than keep them for later allocations of the thread that made them: threads that take
-// turns holding large buffers then hold no more than those in use. Nothing where the allocator
+// turns holding large buffers then hold no more than those in use. Smaller freed blocks stay in
+// the heap up to that size, for the next ones to take without faulting. Nothing where the allocator
 // has no such setting. In a file of its own (os_heap.cpp), which a program that never calls it
 // does not link.
 void ReturnLargeBlocksWhenFreed();
